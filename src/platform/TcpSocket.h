@@ -1,0 +1,88 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestova::platform {
+
+// An IPv4 address and port in host byte order, so that callers need no socket headers.
+struct Ipv4Endpoint {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+};
+
+// The first IPv4 address of the host (getaddrinfo, safe from any thread); nothing when the name
+// does not resolve.
+std::optional<Ipv4Endpoint> resolveIpv4(const std::string& host, std::uint16_t port);
+
+enum class IoStatus { Ok, TimedOut, Closed, Failed };
+
+// A TCP socket in non-blocking mode whose every wait is bounded by the caller's time-out.
+// Contract: one owner uses it from one thread at a time; it closes itself when destroyed and is
+// never inherited by child processes (close-on-exec). Sending never raises SIGPIPE.
+class TcpSocket {
+public:
+    // A new, unconnected IPv4 stream socket; nothing when the system refuses one.
+    static std::optional<TcpSocket> open();
+
+    TcpSocket(TcpSocket&& other) noexcept;
+    TcpSocket& operator=(TcpSocket&& other) noexcept;
+    TcpSocket(const TcpSocket&) = delete;
+    TcpSocket& operator=(const TcpSocket&) = delete;
+    ~TcpSocket();
+
+    // Ok once connected; TimedOut when the peer did not answer in time; Failed when refused.
+    IoStatus connect(const Ipv4Endpoint& peer, std::chrono::milliseconds timeout);
+
+    // Sends every byte, looping over partial sends; gives up when no byte can be sent for the
+    // whole time-out (TimedOut) or the connection breaks (Failed).
+    IoStatus sendAll(std::string_view bytes, std::chrono::milliseconds idleTimeout);
+
+    // Waits up to the time-out for bytes and appends what arrived, at most maxBytes, to out.
+    // Closed when the peer has finished sending.
+    IoStatus receiveSome(std::string& out, std::size_t maxBytes,
+                         std::chrono::milliseconds idleTimeout);
+
+    // Stops sending (the peer reads the end of the stream) while still able to receive.
+    void shutdownSending();
+
+    // The peer's IPv4 address in dotted form, or the empty text when unknown.
+    std::string peerAddress() const;
+
+private:
+    friend class TcpListener;
+    explicit TcpSocket(int descriptor) : fd_(descriptor) {}
+    void closeDescriptor();
+
+    int fd_ = -1;
+};
+
+// A listening socket on 127.0.0.1 only, for the local test service and the tests' stand-ins.
+class TcpListener {
+public:
+    // Port 0 picks a free port; nothing when the port cannot be bound.
+    static std::optional<TcpListener> listenOnLoopback(std::uint16_t port);
+
+    TcpListener(TcpListener&& other) noexcept;
+    TcpListener& operator=(TcpListener&& other) noexcept;
+    TcpListener(const TcpListener&) = delete;
+    TcpListener& operator=(const TcpListener&) = delete;
+    ~TcpListener();
+
+    std::uint16_t port() const { return port_; }
+
+    // The next connection, or nothing when none came within the time-out.
+    std::optional<TcpSocket> accept(std::chrono::milliseconds timeout);
+
+private:
+    TcpListener(int descriptor, std::uint16_t port) : fd_(descriptor), port_(port) {}
+
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+}  // namespace kestova::platform

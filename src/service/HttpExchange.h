@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "service/ServiceEndpoint.h"
+
+namespace kestova {
+
+// The largest reply an exchange keeps; the rest is never read.
+inline constexpr std::size_t kReplyCapacity = 10000;
+
+enum class ExchangeStatus {
+    SocketFailed,   // no socket could be made: nothing was sent
+    HostNotFound,   // the service's name did not resolve
+    ConnectFailed,  // refused, or no answer within the connect time-out
+    Replied,        // connected and sent; the reply text holds what came back (maybe nothing)
+};
+
+struct ExchangeOutcome {
+    ExchangeStatus status = ExchangeStatus::SocketFailed;
+    std::string reply;
+};
+
+// Hooks for callers that record the progress of an exchange as it happens.
+struct ExchangeProgress {
+    std::function<void()> hostFound;  // after the name resolved, before connecting
+    std::function<void()> connected;  // after connecting, before the request is sent
+};
+
+// The request bytes: the request line, the Host header, "Connection: close" and the empty line.
+std::string buildRequestText(std::string_view requestLine, std::string_view hostHeader);
+
+// One GET exchange over a fresh connection. The whole request is sent; the reply is read until
+// the service closes the connection, the reply reaches kReplyCapacity bytes, or the body that the
+// header announces is complete, and it ends at its first zero byte. Every wait is bounded by the
+// endpoint's time-outs: a silent service yields what had arrived, possibly nothing.
+ExchangeOutcome exchangeWithService(const ServiceEndpoint& endpoint, std::string_view requestLine,
+                                    const ExchangeProgress& progress = {});
+
+}  // namespace kestova

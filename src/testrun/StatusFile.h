@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestova {
+
+// Replaces the file's content by the value, without a line end. A file that cannot be opened is
+// skipped silently and the caller goes on; nothing here creates the speedTest folder.
+void writeStatusFile(const std::string& path, std::string_view value);
+
+// The value of a status file: its first line, or the empty text when the file cannot be read.
+std::string readStatusFile(const std::string& path);
+
+}  // namespace kestova

@@ -1,0 +1,33 @@
+#pragma once
+
+// Every file of the workspace and of the program folder that the program names. Paths are relative
+// to the program folder; each file has exactly one spelling, so that every reader opens the file
+// its writer wrote.
+namespace kestova::workspace {
+
+inline constexpr const char* kFolder = "speedTest";
+
+inline constexpr const char* kDownloadStatus = "speedTest/dn_status.txt";
+inline constexpr const char* kUploadStatus = "speedTest/up_status.txt";
+inline constexpr const char* kErrorCode = "speedTest/error.txt";
+inline constexpr const char* kVersionStatus = "speedTest/version.txt";
+
+inline constexpr const char* kIpAddress = "speedTest/ip_address.txt";
+inline constexpr const char* kHttpStatus = "speedTest/http_status.txt";
+inline constexpr const char* kLatestVersion = "speedTest/latest_version.txt";
+inline constexpr const char* kLocalVersion = "speedTest/localVersion.txt";
+inline constexpr const char* kIperfParameters = "speedTest/iperf_command_parameter_config.txt";
+inline constexpr const char* kDownloadSpeed = "speedTest/dn_speed.txt";
+inline constexpr const char* kUploadSpeed = "speedTest/up_speed.txt";
+inline constexpr const char* kHttpReturn = "speedTest/http_return.txt";
+inline constexpr const char* kFinal = "speedTest/final.txt";
+inline constexpr const char* kLanguageCode = "speedTest/lang2.txt";
+inline constexpr const char* kLanguage = "speedTest/lang.txt";
+inline constexpr const char* kIeVersionValue = "speedTest/ie_version.txt";
+inline constexpr const char* kIeVersion = "speedTest/ie_version2.txt";
+inline constexpr const char* kIndexPage = "speedTest/index.html";
+inline constexpr const char* kDownloadPage = "speedTest/download.html";
+
+inline constexpr const char* kIperfClient = "iperf/iperf3";
+
+}  // namespace kestova::workspace

@@ -1,0 +1,36 @@
+#include "platform/ProgramFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/ProgramFolderFixture.h"
+
+namespace kestova::platform {
+namespace {
+
+using ProgramFolder = testing::ProgramFolderTest;
+
+TEST_F(ProgramFolder, WorkdirBecomesTheCurrentFolder) {
+    const std::filesystem::path target = folder() / "speedTest";
+    EXPECT_FALSE(enterProgramFolder(target.string()));
+    EXPECT_EQ(std::filesystem::current_path(), target);
+}
+
+TEST_F(ProgramFolder, WithoutWorkdirTheExecutablesFolderIsEntered) {
+    const std::optional<std::string> executable = executableFolder();
+    ASSERT_TRUE(executable);
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(*executable) / "platform_tests"));
+    EXPECT_FALSE(enterProgramFolder(std::nullopt));
+    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(*executable));
+}
+
+TEST_F(ProgramFolder, AMissingWorkdirIsAnErrorAndChangesNothing) {
+    const std::optional<std::string> error = enterProgramFolder((folder() / "absent").string());
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->find("absent"), std::string::npos);
+    EXPECT_EQ(std::filesystem::current_path(), folder());
+}
+
+}  // namespace
+}  // namespace kestova::platform

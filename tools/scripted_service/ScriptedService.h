@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/TcpSocket.h"
+
+namespace kestova::tools {
+
+// One step of what the stand-in does on every connection once it has read the request head.
+struct ScriptStep {
+    enum class Kind { Send, Pause, Hang };
+    Kind kind = Kind::Send;
+    std::string bytes;
+    std::chrono::milliseconds pause{0};
+
+    static ScriptStep send(std::string bytes) { return {Kind::Send, std::move(bytes), {}}; }
+    static ScriptStep wait(std::chrono::milliseconds pause) { return {Kind::Pause, {}, pause}; }
+    // Holds the connection open, silent, until the stand-in is destroyed.
+    static ScriptStep hang() { return {Kind::Hang, {}, {}}; }
+};
+
+// A stand-in for the test service that plays exact bytes: in pieces with pauses between them,
+// nothing at all, or a reply cut short (the connection closes after the last step).
+// Contract: it serves on its own thread from construction to destruction; the destructor stops
+// and joins that thread within a fraction of a second, even in the middle of a hang or a pause.
+// requests() may be called from any thread.
+class ScriptedService {
+public:
+    explicit ScriptedService(std::vector<ScriptStep> script);
+    ScriptedService(const ScriptedService&) = delete;
+    ScriptedService& operator=(const ScriptedService&) = delete;
+    ~ScriptedService();
+
+    std::uint16_t port() const { return listener_.port(); }
+    // The request bytes received on each connection so far, in order.
+    std::vector<std::string> requests() const;
+
+private:
+    void serve();
+    void play(platform::TcpSocket& connection);
+    void pauseUnlessStopped(std::chrono::milliseconds pause);
+
+    std::vector<ScriptStep> script_;
+    platform::TcpListener listener_;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex requestsLock_;
+    std::vector<std::string> requests_;
+    std::thread thread_;
+};
+
+}  // namespace kestova::tools

@@ -1,0 +1,81 @@
+// kestova-test-service: the provider's test service, on a loopback port of this machine.
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/TcpSocket.h"
+#include "tools/test_service/TestServiceAnswers.h"
+#include "tools/test_service/TestServiceLoop.h"
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+extern "C" void requestStop(int /*signal*/) { stopRequested.store(true); }
+
+constexpr std::string_view kUsage =
+    "usage: kestova-test-service [--port N] [--servers ADDR:PORT,...] [--latest-version TEXT]\n"
+    "                            [--report-log FILE]\n";
+
+struct Options {
+    kestova::tools::TestServiceConfig config;
+    unsigned port = 0;
+};
+
+std::optional<Options> parseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view name = argv[i];
+        if (i + 1 >= argc) {
+            return std::nullopt;
+        }
+        const std::string value = argv[++i];
+        if (name == "--port") {
+            char* end = nullptr;
+            const unsigned long port = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || port > 65535) {
+                return std::nullopt;
+            }
+            options.port = static_cast<unsigned>(port);
+        } else if (name == "--servers") {
+            auto servers = kestova::tools::parseServerList(value);
+            if (!servers) {
+                return std::nullopt;
+            }
+            options.config.servers = std::move(*servers);
+        } else if (name == "--latest-version") {
+            options.config.latestVersion = value;
+        } else if (name == "--report-log") {
+            options.config.reportLog = value;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::optional<Options> options = parseOptions(argc, argv);
+    if (!options) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    std::optional<kestova::platform::TcpListener> listener =
+        kestova::platform::TcpListener::listenOnLoopback(static_cast<std::uint16_t>(options->port));
+    if (!listener) {
+        std::cerr << "kestova-test-service: cannot listen on 127.0.0.1:" << options->port << "\n";
+        return 1;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+    std::cout << "kestova-test-service listening on 127.0.0.1:" << listener->port() << std::endl;
+    kestova::tools::serveUntilStopped(*listener, options->config, stopRequested);
+    return 0;
+}
