@@ -1,0 +1,18 @@
+#include "service/AddressLookup.h"
+
+#include "service/HttpExchange.h"
+#include "service/ReplyBody.h"
+#include "service/RequestLines.h"
+#include "testrun/StatusFile.h"
+#include "testrun/WorkspaceFiles.h"
+
+namespace kestova {
+
+void getIpAddress(const ServiceEndpoint& endpoint) {
+    const ExchangeOutcome outcome = exchangeWithService(endpoint, requests::kAddressLookup);
+    writeStatusFile(workspace::kIpAddress, outcome.status == ExchangeStatus::Replied
+                                               ? extractReplyBody(outcome.reply)
+                                               : std::string("error"));
+}
+
+}  // namespace kestova

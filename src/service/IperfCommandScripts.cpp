@@ -1,0 +1,56 @@
+#include "service/IperfCommandScripts.h"
+
+#include "platform/TextFile.h"
+#include "testrun/WorkspaceFiles.h"
+
+namespace kestova {
+
+namespace {
+
+std::string commandStart(const OurIperfServer& server, const std::string& parameters) {
+    return std::string(workspace::kIperfClient) + " -c " + server.ipAddress + " -p " + server.port +
+           " -f m " + parameters;
+}
+
+}  // namespace
+
+std::string readIperfParameters() {
+    std::string parameters = platform::readFirstLine(workspace::kIperfParameters);
+    return parameters.empty() ? std::string(kDefaultIperfParameters) : parameters;
+}
+
+std::string downloadScriptPath(std::size_t index) {
+    return "runDownloadIperf_" + std::to_string(index) + ".sh";
+}
+
+std::string uploadScriptPath(std::size_t index) {
+    return "runUploadIperf_" + std::to_string(index) + ".sh";
+}
+
+std::string downloadOutputPath(std::size_t index) {
+    return "speedTest/dn_speed_" + std::to_string(index) + ".txt";
+}
+
+std::string uploadOutputPath(std::size_t index) {
+    return "speedTest/up_speed_" + std::to_string(index) + ".txt";
+}
+
+std::string downloadCommandLine(const OurIperfServer& server, std::size_t index,
+                                const std::string& parameters) {
+    return commandStart(server, parameters) + " -R -t 10 > " + downloadOutputPath(index);
+}
+
+std::string uploadCommandLine(const OurIperfServer& server, std::size_t index,
+                              const std::string& parameters) {
+    return commandStart(server, parameters) + " -t 10 > " + uploadOutputPath(index);
+}
+
+void writeCommandScripts(const OurIperfServer& server, std::size_t index,
+                         const std::string& parameters) {
+    static_cast<void>(platform::writeWholeFile(
+        downloadScriptPath(index), downloadCommandLine(server, index, parameters) + "\n"));
+    static_cast<void>(platform::writeWholeFile(
+        uploadScriptPath(index), uploadCommandLine(server, index, parameters) + "\n"));
+}
+
+}  // namespace kestova

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "service/OurIperfServer.h"
+
+namespace kestova {
+
+// The iperf3 options of every run when the installed parameter file gives none.
+inline constexpr const char* kDefaultIperfParameters = "-P 20 -l 1024k";
+
+// The first line of speedTest/iperf_command_parameter_config.txt, or the default when that line
+// is empty or the file cannot be read. The file is the user's own: its text is used as it stands.
+std::string readIperfParameters();
+
+std::string downloadScriptPath(std::size_t index);  // runDownloadIperf_<index>.sh
+std::string uploadScriptPath(std::size_t index);    // runUploadIperf_<index>.sh
+std::string downloadOutputPath(std::size_t index);  // speedTest/dn_speed_<index>.txt
+std::string uploadOutputPath(std::size_t index);    // speedTest/up_speed_<index>.txt
+
+// The command lines, without their line end. Download runs in reverse mode (-R), so that the
+// server sends.
+std::string downloadCommandLine(const OurIperfServer& server, std::size_t index,
+                                const std::string& parameters);
+std::string uploadCommandLine(const OurIperfServer& server, std::size_t index,
+                              const std::string& parameters);
+
+// Writes both scripts of the server, each its line and a line feed. A script that cannot be
+// written is skipped.
+void writeCommandScripts(const OurIperfServer& server, std::size_t index,
+                         const std::string& parameters);
+
+}  // namespace kestova

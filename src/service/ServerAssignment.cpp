@@ -1,0 +1,136 @@
+#include "service/ServerAssignment.h"
+
+#include "service/HttpExchange.h"
+#include "service/IperfCommandScripts.h"
+#include "service/ReplyBody.h"
+#include "service/RequestLines.h"
+#include "service/ServerTextCheck.h"
+#include "testrun/RunLog.h"
+#include "testrun/StatusFile.h"
+#include "testrun/WorkspaceFiles.h"
+
+namespace kestova {
+
+namespace {
+
+constexpr std::string_view kResultCodeKey = "resultCode=";
+constexpr std::string_view kAddressKey = "ipAddress=";
+constexpr std::string_view kPortKey = "port=";
+
+// The text after the key when the item holds it.
+bool valueAfter(std::string_view item, std::string_view key, std::string& value) {
+    const std::size_t at = item.find(key);
+    if (at == std::string_view::npos) {
+        return false;
+    }
+    value = std::string(item.substr(at + key.size()));
+    return true;
+}
+
+void logServers(const AssignmentReply& reply) {
+    for (const NamedServer& named : reply.servers) {
+        if (named.accepted) {
+            runLog() << "our iperf server | IP address: " << named.server.ipAddress
+                     << " , port: " << named.server.port;
+        } else {
+            runLog() << "rejected iperf server, not a plain address and port | IP address: "
+                     << withControlCharactersEscaped(named.server.ipAddress)
+                     << " , port: " << withControlCharactersEscaped(named.server.port);
+        }
+    }
+}
+
+std::vector<OurIperfServer> acceptedServers(const AssignmentReply& reply) {
+    std::vector<OurIperfServer> servers;
+    for (const NamedServer& named : reply.servers) {
+        if (named.accepted) {
+            servers.push_back(named.server);
+        }
+    }
+    return servers;
+}
+
+}  // namespace
+
+std::vector<OurIperfServer> ServerAssignmentState::iperfServerList() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return servers_;
+}
+
+std::string ServerAssignmentState::currentIpAddress() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return currentIpAddress_;
+}
+
+std::string ServerAssignmentState::currentPort() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return currentPort_;
+}
+
+AssignmentReply ServerAssignmentState::takeReply(std::string_view body) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    AssignmentReply reply;
+    // Only items ended by a comma count; text after the last comma is ignored.
+    for (std::size_t comma = body.find(','); comma != std::string_view::npos;
+         comma = body.find(',')) {
+        const std::string_view item = body.substr(0, comma);
+        body.remove_prefix(comma + 1);
+        if (valueAfter(item, kResultCodeKey, reply.resultCode) ||
+            valueAfter(item, kAddressKey, currentIpAddress_)) {
+            continue;
+        }
+        if (valueAfter(item, kPortKey, currentPort_)) {
+            const bool accepted = isAcceptableServerAddress(currentIpAddress_) &&
+                                  isAcceptableServerPort(currentPort_);
+            reply.servers.push_back({OurIperfServer(currentIpAddress_, currentPort_), accepted});
+        }
+    }
+    servers_ = acceptedServers(reply);
+    return reply;
+}
+
+ServerAssignmentState& serverAssignmentState() {
+    static ServerAssignmentState state;
+    return state;
+}
+
+std::vector<OurIperfServer> iperfServerList() { return serverAssignmentState().iperfServerList(); }
+std::string currentIpAddress() { return serverAssignmentState().currentIpAddress(); }
+std::string currentPort() { return serverAssignmentState().currentPort(); }
+
+int requestIperfServer(const ServiceEndpoint& endpoint, ServerAssignmentState& state) {
+    const ExchangeOutcome outcome = exchangeWithService(
+        endpoint, requests::kServerAssignment,
+        {[] { writeStatusFile(workspace::kHttpStatus, "Connecting...\n"); },
+         [] { writeStatusFile(workspace::kHttpStatus, "Connected.\n"); }});
+    switch (outcome.status) {
+        case ExchangeStatus::SocketFailed:
+            writeStatusFile(workspace::kHttpStatus, "WSAStartup failed.\n");
+            return kAssignmentRefused;
+        case ExchangeStatus::HostNotFound:
+            return kAssignmentUnreachable;
+        case ExchangeStatus::ConnectFailed:
+            writeStatusFile(workspace::kHttpStatus, "Could not connect");
+            return kAssignmentUnreachable;
+        case ExchangeStatus::Replied:
+            break;
+    }
+    const std::string body = extractReplyBody(outcome.reply);
+    writeStatusFile(workspace::kHttpStatus, body);
+    const AssignmentReply reply = state.takeReply(body);
+    logServers(reply);
+    if (reply.resultCode != "0") {
+        return kAssignmentRefused;
+    }
+    const std::string parameters = readIperfParameters();
+    const std::vector<OurIperfServer> servers = acceptedServers(reply);
+    if (servers.empty()) {
+        return kAssignmentRefused;
+    }
+    for (std::size_t index = 0; index < servers.size(); ++index) {
+        writeCommandScripts(servers[index], index, parameters);
+    }
+    return kAssignmentGranted;
+}
+
+}  // namespace kestova

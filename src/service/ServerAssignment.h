@@ -1,0 +1,59 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "service/OurIperfServer.h"
+#include "service/ServiceEndpoint.h"
+
+namespace kestova {
+
+enum AssignmentResult { kAssignmentRefused = 0, kAssignmentGranted = 1, kAssignmentUnreachable = 2 };
+
+// A server as the reply named it, and whether its texts passed the check.
+struct NamedServer {
+    OurIperfServer server;
+    bool accepted = false;
+};
+
+struct AssignmentReply {
+    std::string resultCode;            // the text after "resultCode=", empty when none came
+    std::vector<NamedServer> servers;  // in the order of the reply
+};
+
+// The servers of the current test and the last address and port read from a reply.
+// Contract: every member may be called from any thread; each call sees and leaves the state whole,
+// so a caller that copies the list gets one assignment's servers, never a mix of two.
+class ServerAssignmentState {
+public:
+    std::vector<OurIperfServer> iperfServerList() const;
+    std::string currentIpAddress() const;
+    std::string currentPort() const;
+
+    // Reads the items of a reply body and makes its accepted servers the list, in one step.
+    AssignmentReply takeReply(std::string_view body);
+
+private:
+    mutable std::mutex lock_;
+    std::vector<OurIperfServer> servers_;
+    std::string currentIpAddress_;
+    std::string currentPort_;
+};
+
+// The process-wide state that requestIperfServer fills and the test stages read.
+ServerAssignmentState& serverAssignmentState();
+
+// A copy of the process-wide list, taken in one step.
+std::vector<OurIperfServer> iperfServerList();
+std::string currentIpAddress();
+std::string currentPort();
+
+// Asks the service for the servers of a test, keeps them and writes their command scripts.
+// 1: granted with at least one acceptable server; 2: service unreachable; 0: anything else.
+// Progress goes to speedTest/http_status.txt, the servers to the run log.
+int requestIperfServer(const ServiceEndpoint& endpoint,
+                       ServerAssignmentState& state = serverAssignmentState());
+
+}  // namespace kestova

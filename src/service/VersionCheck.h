@@ -1,0 +1,16 @@
+#pragma once
+
+#include "service/ServiceEndpoint.h"
+
+namespace kestova {
+
+enum VersionCheckResult { kVersionUpToDate = 0, kUpgradeRequired = 1, kServiceUnreachable = 2 };
+
+// Asks the service for the latest version and compares it, trimmed, with the first line of
+// speedTest/localVersion.txt, untrimmed: equal texts are up to date, any difference requires an
+// upgrade. Writes the result to speedTest/version.txt and the reply body to
+// speedTest/latest_version.txt; an unreachable service also leaves "-1", "-1" and "e001" in the
+// stage status files and the error code.
+int checkClientVersion(const ServiceEndpoint& endpoint);
+
+}  // namespace kestova

@@ -1,0 +1,36 @@
+#include "service/AddressLookup.h"
+
+#include <gtest/gtest.h>
+
+#include "support/ProgramFolderFixture.h"
+#include "support/ServiceReplies.h"
+#include "testrun/WorkspaceFiles.h"
+#include "tools/scripted_service/ScriptedService.h"
+
+namespace kestova {
+namespace {
+
+using testing::loopbackEndpoint;
+using testing::okReply;
+using tools::ScriptedService;
+using tools::ScriptStep;
+
+using AddressLookup = testing::ProgramFolderTest;
+
+TEST_F(AddressLookup, KeepsTheBodyBytesExactly) {
+    for (const std::string body : {"203.0.113.9", "203.0.113.9\r\n", ""}) {
+        ScriptedService service({ScriptStep::send(okReply(body))});
+        getIpAddress(loopbackEndpoint(service.port()));
+        EXPECT_EQ(fileBytes(workspace::kIpAddress), body);
+    }
+}
+
+TEST_F(AddressLookup, AnUnreachableServiceReplacesTheAddressByError) {
+    ScriptedService service({ScriptStep::send(okReply("203.0.113.9"))});
+    getIpAddress(loopbackEndpoint(service.port()));
+    getIpAddress(testing::unresolvableEndpoint());
+    EXPECT_EQ(fileBytes(workspace::kIpAddress), "error");
+}
+
+}  // namespace
+}  // namespace kestova

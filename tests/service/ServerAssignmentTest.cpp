@@ -1,0 +1,271 @@
+#include "service/ServerAssignment.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/IperfCommandScripts.h"
+#include "support/ProgramFolderFixture.h"
+#include "support/ServiceReplies.h"
+#include "testrun/WorkspaceFiles.h"
+#include "tools/scripted_service/ScriptedService.h"
+
+namespace kestova {
+namespace {
+
+using testing::loopbackEndpoint;
+using testing::okReply;
+using tools::ScriptedService;
+using tools::ScriptStep;
+using Servers = std::vector<OurIperfServer>;
+
+std::string serverLine(const std::string& address, const std::string& port) {
+    return "our iperf server | IP address: " + address + " , port: " + port + "\n";
+}
+
+// Runs one assignment against a stand-in that answers with the body; returns the run log.
+std::string assign(ServerAssignmentState& state, const std::string& body, int& result) {
+    ScriptedService service({ScriptStep::send(okReply(body))});
+    ::testing::internal::CaptureStdout();
+    result = requestIperfServer(loopbackEndpoint(service.port()), state);
+    return ::testing::internal::GetCapturedStdout();
+}
+
+struct AssignmentCase {
+    const char* name;
+    std::optional<std::string> earlierBody;  // an assignment made before, in the same process
+    std::string body;
+    std::optional<std::string> parameterFile;
+    int result;
+    Servers servers;
+    std::string log;
+    std::size_t scriptPairs;  // scripts 0 .. scriptPairs-1 exist, none beyond
+    std::string parameters;   // what the scripts carry
+};
+
+class ServerAssignment : public testing::ProgramFolderTest,
+                         public ::testing::WithParamInterface<AssignmentCase> {};
+
+TEST_P(ServerAssignment, ReadsTheReplyAndWritesTheScripts) {
+    const AssignmentCase& c = GetParam();
+    if (c.parameterFile) {
+        putFile(workspace::kIperfParameters, *c.parameterFile);
+    }
+    ServerAssignmentState state;
+    int result = -1;
+    if (c.earlierBody) {
+        assign(state, *c.earlierBody, result);
+        for (std::size_t i = 0; i < 20; ++i) {
+            std::filesystem::remove(downloadScriptPath(i));
+            std::filesystem::remove(uploadScriptPath(i));
+        }
+    }
+    const std::string log = assign(state, c.body, result);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(state.iperfServerList(), c.servers);
+    EXPECT_EQ(log, c.log);
+    EXPECT_EQ(fileBytes(workspace::kHttpStatus), c.body);
+    for (std::size_t i = 0; i < c.scriptPairs; ++i) {
+        const OurIperfServer& server = c.servers.at(i);
+        const std::string start = "iperf/iperf3 -c " + server.ipAddress + " -p " + server.port +
+                                  " -f m " + c.parameters;
+        EXPECT_EQ(fileBytes(downloadScriptPath(i)),
+                  start + " -R -t 10 > speedTest/dn_speed_" + std::to_string(i) + ".txt\n");
+        EXPECT_EQ(fileBytes(uploadScriptPath(i)),
+                  start + " -t 10 > speedTest/up_speed_" + std::to_string(i) + ".txt\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(downloadScriptPath(c.scriptPairs)));
+    EXPECT_FALSE(std::filesystem::exists(uploadScriptPath(c.scriptPairs)));
+}
+
+const std::string kTwoServers =
+    "resultCode=0,ipAddress=10.0.0.1,port=5201,ipAddress=10.0.0.2,port=5202,";
+const std::string kDefault = "-P 20 -l 1024k";
+
+Servers tenServers() {
+    Servers servers;
+    for (int i = 0; i < 10; ++i) {
+        servers.emplace_back("10.0.0." + std::to_string(i), std::to_string(5201 + i));
+    }
+    return servers;
+}
+
+std::string tenServersBody() {
+    std::string body = "resultCode=0,";
+    for (const OurIperfServer& server : tenServers()) {
+        body += "ipAddress=" + server.ipAddress + ",port=" + server.port + ",";
+    }
+    return body;
+}
+
+std::string tenServersLog() {
+    std::string log;
+    for (const OurIperfServer& server : tenServers()) {
+        log += serverLine(server.ipAddress, server.port);
+    }
+    return log;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ServerAssignment,
+    ::testing::Values(
+        AssignmentCase{"two_servers", {}, kTwoServers, {}, 1,
+                       Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}},
+                       serverLine("10.0.0.1", "5201") + serverLine("10.0.0.2", "5202"), 2,
+                       kDefault},
+        AssignmentCase{"missing_final_comma", {}, kTwoServers.substr(0, kTwoServers.size() - 1),
+                       {}, 1, Servers{{"10.0.0.1", "5201"}}, serverLine("10.0.0.1", "5201"), 1,
+                       kDefault},
+        AssignmentCase{"result_code_only", {}, "resultCode=0,", {}, 0, {}, "", 0, kDefault},
+        AssignmentCase{"result_code_only_no_comma", {}, "resultCode=0", {}, 0, {}, "", 0,
+                       kDefault},
+        AssignmentCase{"refused_servers_logged_and_kept", {},
+                       "resultCode=1,ipAddress=10.0.0.1,port=5201,", {}, 0,
+                       Servers{{"10.0.0.1", "5201"}}, serverLine("10.0.0.1", "5201"), 0, kDefault},
+        AssignmentCase{"no_comma_between_address_and_port", {},
+                       "resultCode=0,ipAddress=10.0.0.1port=5201,", {}, 0, {}, "", 0, kDefault},
+        AssignmentCase{"two_ports_after_one_address", {},
+                       "resultCode=0,ipAddress=10.0.0.1,port=5201,port=5202,", {}, 1,
+                       Servers{{"10.0.0.1", "5201"}, {"10.0.0.1", "5202"}},
+                       serverLine("10.0.0.1", "5201") + serverLine("10.0.0.1", "5202"), 2,
+                       kDefault},
+        AssignmentCase{"address_carried_over_from_earlier_reply", kTwoServers,
+                       "resultCode=0,port=6000,", {}, 1, Servers{{"10.0.0.2", "6000"}},
+                       serverLine("10.0.0.2", "6000"), 1, kDefault},
+        AssignmentCase{"ten_servers", {}, tenServersBody(), {}, 1, tenServers(), tenServersLog(),
+                       10, kDefault},
+        AssignmentCase{"parameter_file_first_line_only", {}, kTwoServers,
+                       "-P 4 -w 256k\r\n-P 99\n", 1,
+                       Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}},
+                       serverLine("10.0.0.1", "5201") + serverLine("10.0.0.2", "5202"), 2,
+                       "-P 4 -w 256k"},
+        AssignmentCase{"parameter_file_empty_first_line", {}, kTwoServers, "\n-P 99\n", 1,
+                       Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}},
+                       serverLine("10.0.0.1", "5201") + serverLine("10.0.0.2", "5202"), 2,
+                       kDefault},
+        AssignmentCase{"empty_body", kTwoServers, "", {}, 0, {}, "", 0, kDefault}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+using ServerAssignmentFailure = testing::ProgramFolderTest;
+
+TEST_F(ServerAssignmentFailure, AnUnresolvableHostKeepsListAndStatus) {
+    ServerAssignmentState state;
+    int result = -1;
+    assign(state, kTwoServers, result);
+    ASSERT_EQ(result, 1);
+    EXPECT_EQ(requestIperfServer(testing::unresolvableEndpoint(), state), 2);
+    EXPECT_EQ(state.iperfServerList(), (Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}}));
+    EXPECT_EQ(fileBytes(workspace::kHttpStatus), kTwoServers);
+}
+
+TEST_F(ServerAssignmentFailure, AClosedPortLeavesCouldNotConnect) {
+    std::uint16_t closedPort = 0;
+    {
+        ScriptedService gone({});
+        closedPort = gone.port();
+    }
+    ServerAssignmentState state;
+    EXPECT_EQ(requestIperfServer(loopbackEndpoint(closedPort), state), 2);
+    EXPECT_EQ(fileBytes(workspace::kHttpStatus), "Could not connect");
+}
+
+TEST_F(ServerAssignmentFailure, TheProcessWideListIsWhatTheDefaultStateHolds) {
+    ScriptedService service({ScriptStep::send(okReply(kTwoServers))});
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(requestIperfServer(loopbackEndpoint(service.port())), 1);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(iperfServerList(), (Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}}));
+    EXPECT_EQ(currentIpAddress(), "10.0.0.2");
+    EXPECT_EQ(currentPort(), "5202");
+}
+
+// Texts a broken or hostile service might send in place of an address or a port.
+struct HostileCase {
+    const char* name;
+    std::string address;
+    std::string port;
+    std::string shownAddress;
+    std::string shownPort;
+};
+
+class HostileServerTexts : public testing::ProgramFolderTest,
+                           public ::testing::WithParamInterface<HostileCase> {};
+
+TEST_P(HostileServerTexts, AreRejectedLoggedAndNeverRun) {
+    const HostileCase& c = GetParam();
+    // A stand-in iperf3 that does nothing, so that the written scripts can be run for real.
+    putFile(workspace::kIperfClient, "#!/bin/sh\nexit 0\n");
+    std::filesystem::permissions(workspace::kIperfClient, std::filesystem::perms::owner_all);
+    const std::string body = "resultCode=0,ipAddress=" + c.address + ",port=" + c.port +
+                             ",ipAddress=127.0.0.1,port=5201,";
+    ServerAssignmentState state;
+    int result = -1;
+    const std::string log = assign(state, body, result);
+
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(state.iperfServerList(), (Servers{{"127.0.0.1", "5201"}}));
+    EXPECT_EQ(log, "rejected iperf server, not a plain address and port | IP address: " +
+                       c.shownAddress + " , port: " + c.shownPort + "\n" +
+                       serverLine("127.0.0.1", "5201"));
+    EXPECT_FALSE(std::filesystem::exists(downloadScriptPath(1)));
+    EXPECT_EQ(fileBytes(downloadScriptPath(0)),
+              "iperf/iperf3 -c 127.0.0.1 -p 5201 -f m -P 20 -l 1024k -R -t 10 > "
+              "speedTest/dn_speed_0.txt\n");
+    EXPECT_EQ(fileBytes(uploadScriptPath(0)),
+              "iperf/iperf3 -c 127.0.0.1 -p 5201 -f m -P 20 -l 1024k -t 10 > "
+              "speedTest/up_speed_0.txt\n");
+    for (const std::string& script : {downloadScriptPath(0), uploadScriptPath(0)}) {
+        EXPECT_EQ(std::system(("/bin/sh " + script).c_str()), 0);
+    }
+    EXPECT_FALSE(std::filesystem::exists("pwned"));
+
+    // Alone in a granting reply, a rejected server leaves nothing to test with.
+    ServerAssignmentState alone;
+    assign(alone, "resultCode=0,ipAddress=" + c.address + ",port=" + c.port + ",", result);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(alone.iperfServerList().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HostileServerTexts,
+    ::testing::Values(
+        HostileCase{"semicolon", "10.0.0.1;touch pwned", "5201", "10.0.0.1;touch pwned", "5201"},
+        HostileCase{"and_and", "10.0.0.1&&touch pwned", "5201", "10.0.0.1&&touch pwned", "5201"},
+        HostileCase{"pipe", "10.0.0.1|touch pwned", "5201", "10.0.0.1|touch pwned", "5201"},
+        HostileCase{"command_substitution", "$(touch pwned)", "5201", "$(touch pwned)", "5201"},
+        HostileCase{"backticks", "`touch pwned`", "5201", "`touch pwned`", "5201"},
+        HostileCase{"redirection", "10.0.0.1>pwned", "5201", "10.0.0.1>pwned", "5201"},
+        HostileCase{"space", "10.0.0.1 -x", "5201", "10.0.0.1 -x", "5201"},
+        HostileCase{"new_line", "10.0.0.1\ntouch pwned", "5201", "10.0.0.1\\ntouch pwned",
+                    "5201"},
+        HostileCase{"port_with_command", "10.0.0.1", "5201;touch pwned", "10.0.0.1",
+                    "5201;touch pwned"},
+        HostileCase{"port_with_carriage_return", "10.0.0.1", "52\r01\x01", "10.0.0.1",
+                    "52\\r01\\x01"},
+        HostileCase{"empty_port", "10.0.0.1", "", "10.0.0.1", ""},
+        HostileCase{"port_zero", "10.0.0.1", "0", "10.0.0.1", "0"},
+        HostileCase{"port_too_large", "10.0.0.1", "65536", "10.0.0.1", "65536"},
+        HostileCase{"port_six_digits", "10.0.0.1", "005201", "10.0.0.1", "005201"},
+        HostileCase{"empty_address", "", "5201", "", "5201"},
+        HostileCase{"address_too_long", std::string(254, 'a'), "5201", std::string(254, 'a'),
+                    "5201"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(ServerTexts, PlainAddressesAndPortsPass) {
+    ServerAssignmentState state;
+    const AssignmentReply reply = state.takeReply(
+        "resultCode=0,ipAddress=speed-1.example.net,port=1,ipAddress=::1,port=65535,"
+        "ipAddress=" + std::string(253, 'a') + ",port=05201,");
+    ASSERT_EQ(reply.servers.size(), 3U);
+    for (const NamedServer& named : reply.servers) {
+        EXPECT_TRUE(named.accepted) << named.server.ipAddress << ":" << named.server.port;
+    }
+}
+
+}  // namespace
+}  // namespace kestova

@@ -1,0 +1,88 @@
+#include "service/VersionCheck.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/ProgramFolderFixture.h"
+#include "support/ServiceReplies.h"
+#include "testrun/WorkspaceFiles.h"
+#include "tools/scripted_service/ScriptedService.h"
+
+namespace kestova {
+namespace {
+
+using testing::loopbackEndpoint;
+using testing::okReply;
+using tools::ScriptedService;
+using tools::ScriptStep;
+
+struct VersionCase {
+    const char* name;
+    std::string body;
+    std::optional<std::string> localVersionFile;
+    int result;
+};
+
+class VersionCheck : public testing::ProgramFolderTest,
+                     public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(VersionCheck, ComparesTheTrimmedLatestWithTheLocalVersion) {
+    const VersionCase& c = GetParam();
+    if (c.localVersionFile) {
+        putFile(workspace::kLocalVersion, *c.localVersionFile);
+    }
+    ScriptedService service({ScriptStep::send(okReply(c.body))});
+    EXPECT_EQ(checkClientVersion(loopbackEndpoint(service.port())), c.result);
+    EXPECT_EQ(fileBytes(workspace::kVersionStatus), std::to_string(c.result));
+    EXPECT_EQ(fileBytes(workspace::kLatestVersion), c.body);
+    EXPECT_EQ(fileBytes(workspace::kErrorCode), "<missing>");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, VersionCheck,
+    ::testing::Values(VersionCase{"body_with_crlf_equal", "2.5.1\r\n", "2.5.1", 0},
+                      VersionCase{"older_local", "2.5.1\r\n", "2.5.0", 1},
+                      VersionCase{"local_not_trimmed", "2.5.1", "2.5.1 ", 1},
+                      VersionCase{"no_ordering_of_versions", "2.10", "2.9", 1},
+                      VersionCase{"letter_case_counts", "Beta", "beta", 1},
+                      VersionCase{"local_file_written_on_windows", " 2.5.1 ", "2.5.1\r\nnext", 0},
+                      VersionCase{"local_file_missing", "2.5.1", std::nullopt, 1},
+                      VersionCase{"empty_body_local_missing", "", std::nullopt, 0},
+                      VersionCase{"empty_body", "", "2.5.1", 1},
+                      VersionCase{"white_space_body", " \t\r\n", "", 0}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+using VersionCheckUnreachable = testing::ProgramFolderTest;
+
+TEST_F(VersionCheckUnreachable, LeavesTheFourStatusValues) {
+    putFile(workspace::kLatestVersion, "old");
+    EXPECT_EQ(checkClientVersion(testing::unresolvableEndpoint()), 2);
+    EXPECT_EQ(fileBytes(workspace::kVersionStatus), "2");
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "-1");
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "-1");
+    EXPECT_EQ(fileBytes(workspace::kErrorCode), "e001");
+    EXPECT_EQ(fileBytes(workspace::kLatestVersion), "old");
+}
+
+// With no socket to be had, the service was not asked: the client is not told to upgrade.
+TEST_F(VersionCheckUnreachable, NoSocketCountsAsUnreachableNotAsUpgrade) {
+    putFile(workspace::kLocalVersion, "1.0.0");
+    ScriptedService service({ScriptStep::send(okReply("1.0.0"))});
+    std::vector<int> held;
+    for (int fd = ::open("/dev/null", O_RDONLY); fd >= 0; fd = ::open("/dev/null", O_RDONLY)) {
+        held.push_back(fd);
+    }
+    const int result = checkClientVersion(loopbackEndpoint(service.port()));
+    for (const int fd : held) {
+        ::close(fd);
+    }
+    EXPECT_EQ(result, 2);
+}
+
+}  // namespace
+}  // namespace kestova
