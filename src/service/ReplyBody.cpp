@@ -1,6 +1,6 @@
 #include "service/ReplyBody.h"
 
-#include <limits>
+#include "testrun/LeadingInteger.h"
 
 namespace kestova {
 
@@ -8,27 +8,6 @@ namespace {
 
 constexpr std::string_view kLengthHeader = "Content-Length:";
 constexpr std::string_view kHeaderEnd = "\r\n\r\n";
-
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// atoi's reading of a number, saturated instead of overflowing.
-long long readDecimal(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size() && isSpace(text[at])) {
-        ++at;
-    }
-    bool negative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-        negative = text[at] == '-';
-        ++at;
-    }
-    constexpr long long kLimit = std::numeric_limits<int>::max();
-    long long value = 0;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        value = std::min(kLimit, value * 10 + (text[at] - '0'));
-    }
-    return negative ? -value : value;
-}
 
 // The number after "Content-Length:" at position headerAt, with the one character after the
 // colon skipped, up to the line feed.
@@ -39,7 +18,7 @@ long long readContentLength(std::string_view reply, std::size_t headerAt) {
     }
     std::string_view text = reply.substr(numberAt);
     text = text.substr(0, text.find('\n'));
-    return readDecimal(text);
+    return readLeadingInteger(text);
 }
 
 }  // namespace
