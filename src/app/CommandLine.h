@@ -1,0 +1,30 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/ServiceEndpoint.h"
+
+namespace kestova {
+
+struct CommandLineOptions {
+    std::optional<std::string> workdir;
+    ServiceEndpoint service;
+    bool noWindow = false;
+    bool shortPauses = false;
+};
+
+struct ParsedCommandLine {
+    std::optional<CommandLineOptions> options;
+    std::string error;  // why the arguments were refused, when they were
+};
+
+// kestova-speedtest [--workdir DIR] [--service HOST[:PORT]] [--no-window] [--short-pauses]
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+inline constexpr const char* kUsage =
+    "usage: kestova-speedtest [--workdir DIR] [--service HOST[:PORT]] [--no-window] "
+    "[--short-pauses]\n";
+
+}  // namespace kestova

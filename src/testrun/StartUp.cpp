@@ -1,0 +1,23 @@
+#include "testrun/StartUp.h"
+
+#include "probes/BrowserVersionProbe.h"
+#include "probes/LanguageProbe.h"
+#include "service/VersionCheck.h"
+#include "testrun/StatusFile.h"
+#include "testrun/WorkspaceFiles.h"
+
+namespace kestova {
+
+StartUpFacts runStartUpChecks(const platform::SystemValues& values,
+                              const ServiceEndpoint& endpoint) {
+    writeStatusFile(workspace::kDownloadStatus, "0");
+    writeStatusFile(workspace::kUploadStatus, "0");
+    writeStatusFile(workspace::kVersionStatus, "");
+    StartUpFacts facts;
+    facts.language = detectLanguage(values);
+    facts.browserRecent = detectIeVersion(values);
+    facts.versionResult = checkClientVersion(endpoint);
+    return facts;
+}
+
+}  // namespace kestova
