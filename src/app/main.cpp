@@ -1,30 +1,52 @@
 // kestova-speedtest: the connection speed test.
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "platform/OpenAddress.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SystemValues.h"
-#include "service/AddressLookup.h"
-#include "service/ServerAssignment.h"
-#include "testrun/RunLog.h"
+#include "testrun/HeadlessWindow.h"
 #include "testrun/StartUp.h"
+#include "testrun/TestRun.h"
+#include "testrun/WindowChannel.h"
 
 namespace {
 
-// Without a window: start-up as the window does it, then the address lookup and the server
-// assignment that open a test. Exit status 0 when the service granted a test.
+using namespace std::chrono_literals;
+
+// Every step of a test is bounded; this only guards against a bound that was overlooked.
+constexpr auto kLongestTest = 15min;
+
+kestova::TestRunSettings settingsFor(const kestova::CommandLineOptions& options) {
+    kestova::TestRunSettings settings;
+    settings.service = options.service;
+    settings.timing =
+        options.shortPauses ? kestova::TestRunTiming::shortPauses() : kestova::TestRunTiming{};
+    settings.openAddress = [](const std::string& address) {
+        static_cast<void>(kestova::platform::openAddressDetached(address));
+    };
+    settings.endProgram = [] { std::exit(0); };
+    return settings;
+}
+
+// Without a window: start-up as the window does it, then Start once. Exit status 0 when both
+// stages completed, 1 otherwise.
 int runWithoutWindow(const kestova::CommandLineOptions& options) {
     const kestova::platform::MachineValues values;
-    const kestova::StartUpFacts facts = kestova::runStartUpChecks(values, options.service);
-    kestova::runLog() << "start-up: language " << (facts.language.empty() ? "unknown" : facts.language)
-                      << ", version check result " << facts.versionResult;
-    kestova::getIpAddress(options.service);
-    const int assignment = kestova::requestIperfServer(options.service);
-    kestova::runLog() << "server assignment result " << assignment;
-    return assignment == kestova::kAssignmentGranted ? 0 : 1;
+    kestova::runStartUpChecks(values, options.service);
+    kestova::HeadlessWindow window;
+    auto channel = std::make_shared<kestova::WindowChannel>(window, kestova::runAtOnce());
+    kestova::TestRun testRun(settingsFor(options), window, channel);
+    testRun.OnBnClickedStart();
+    const std::optional<bool> completed = testRun.waitForRunsToEnd(kLongestTest);
+    channel->close();
+    return completed.value_or(false) ? 0 : 1;
 }
 
 }  // namespace

@@ -12,9 +12,10 @@ namespace kestova {
 
 namespace {
 
+// Never destroyed: a stage thread may still log while the program ends.
 std::mutex& outputLock() {
-    static std::mutex lock;
-    return lock;
+    static auto* lock = new std::mutex;
+    return *lock;
 }
 
 }  // namespace

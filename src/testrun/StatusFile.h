@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -11,5 +12,10 @@ void writeStatusFile(const std::string& path, std::string_view value);
 
 // The value of a status file: its first line, or the empty text when the file cannot be read.
 std::string readStatusFile(const std::string& path);
+
+// Every later write is also told to the observer, in the order the writes happen, from the
+// writing thread; an empty observer ends that. For tests, which follow the values a page would see.
+using StatusWriteObserver = std::function<void(const std::string& path, std::string_view value)>;
+void observeStatusWrites(StatusWriteObserver observer);
 
 }  // namespace kestova

@@ -15,6 +15,7 @@
 #include "service/HttpExchange.h"
 #include "service/ReplyBody.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/RunningTestService.h"
 #include "tools/test_service/TestServiceAnswers.h"
 #include "tools/test_service/TestServiceLoop.h"
 
@@ -22,28 +23,6 @@ namespace kestova::tools {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The local test service's loop on a thread of the test, on a free loopback port.
-class RunningService {
-public:
-    explicit RunningService(TestServiceConfig config)
-        : config_(std::move(config)),
-          listener_(*platform::TcpListener::listenOnLoopback(0)),
-          thread_([this] { serveUntilStopped(listener_, config_, stop_); }) {}
-    ~RunningService() {
-        stop_.store(true);
-        thread_.join();
-    }
-    ServiceEndpoint endpoint() const {
-        return *parseServiceEndpoint("127.0.0.1:" + std::to_string(listener_.port()));
-    }
-
-private:
-    TestServiceConfig config_;
-    platform::TcpListener listener_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 std::string bodyOf(const ServiceEndpoint& endpoint, const std::string& requestLine) {
     const ExchangeOutcome outcome = exchangeWithService(endpoint, requestLine);
@@ -55,7 +34,7 @@ using TestService = testing::ProgramFolderTest;
 
 TEST_F(TestService, AnswersTheFourRequests) {
     const std::string reportLog = (folder() / "reports.txt").string();
-    RunningService service({{"127.0.0.1:5201", "127.0.0.1:5202"}, "2.5.1", reportLog});
+    testing::RunningTestService service({{"127.0.0.1:5201", "127.0.0.1:5202"}, "2.5.1", reportLog});
     const ServiceEndpoint endpoint = service.endpoint();
 
     EXPECT_EQ(bodyOf(endpoint, "GET /speedtest25g/speedtest/check_pc_client_version.jsp HTTP/1.1"),

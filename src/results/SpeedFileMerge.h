@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace kestova {
+
+// The lines of one server's iperf3 output, from its first line through a line that holds
+// "iperf Done.".
+using CollectedOutput = std::vector<std::string>;
+
+// The merged text of a stage: every "[SUM]" line of the first output with each bitrate (the token
+// before "Mbits/sec") replaced by the sum over all outputs, tokens joined by single spaces with a
+// trailing one, then an empty line and "iperf Done." with no line end. The k-th summary line of
+// every output is added to the k-th of the first; an output without a k-th adds nothing, nor does
+// a bitrate that is not a finite number. Empty when nothing was collected.
+std::string mergeCollectedOutputs(const std::vector<CollectedOutput>& outputs);
+
+// Collects the complete outputs "speedTest/<baseName>_<i>.txt" of the servers 0 .. serverCount-1,
+// writes the merged text to "speedTest/<baseName>.txt" and the merge's lines to the run log.
+void mergeSpeedFile(const std::string& baseName, std::size_t serverCount);
+
+}  // namespace kestova

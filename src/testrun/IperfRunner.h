@@ -1,0 +1,19 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+namespace kestova {
+
+// The full path of a server's command script in the program folder.
+std::string downloadScriptFullPath(std::size_t index);
+std::string uploadScriptFullPath(std::size_t index);
+
+// The body of a worker: runs the server's command script with /bin/sh and waits for it at most
+// the given time. A script still running then is left to run (and reaped when it ends); a script
+// that cannot be started writes the start line only.
+void runDownloadIperf(std::size_t index, std::chrono::milliseconds wait);
+void runUploadIperf(std::size_t index, std::chrono::milliseconds wait);
+
+}  // namespace kestova

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "service/OurIperfServer.h"
+#include "service/ServiceEndpoint.h"
+#include "testrun/TestRunTiming.h"
+#include "testrun/WindowChannel.h"
+
+namespace kestova {
+
+// What the second half of one test run works with, fixed when its server assignment succeeded:
+// the servers are this run's own copy, so a later assignment cannot change what it measures and
+// reports.
+struct StageRun {
+    std::vector<OurIperfServer> servers;
+    ServiceEndpoint service;
+    TestRunTiming timing;
+    std::shared_ptr<WindowChannel> window;
+    ThreadStarter startThread = startThreadIfPossible;
+};
+
+// The stages and their checks, all on the test's stage thread: the download stage, its check, and
+// from it the upload stage and its check, which end the run with the button reset and the result
+// report. Each returns true when both stages completed.
+bool downloadTest(const StageRun& run);
+bool uploadTest(const StageRun& run);
+bool checkDownloadResult(const StageRun& run);
+bool checkUploadResult(const StageRun& run);
+
+}  // namespace kestova

@@ -1,0 +1,70 @@
+#include "testrun/IperfRunner.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "support/ProgramFolderFixture.h"
+
+namespace kestova {
+namespace {
+
+using namespace std::chrono_literals;
+using IperfRunner = testing::ProgramFolderTest;
+
+std::string runDownload(std::size_t index, std::chrono::milliseconds wait) {
+    ::testing::internal::CaptureStdout();
+    runDownloadIperf(index, wait);
+    return ::testing::internal::GetCapturedStdout();
+}
+
+TEST_F(IperfRunner, ScriptPathsLieInTheProgramFolder) {
+    EXPECT_EQ(downloadScriptFullPath(12), (folder() / "runDownloadIperf_12.sh").string());
+    EXPECT_EQ(uploadScriptFullPath(0), (folder() / "runUploadIperf_0.sh").string());
+}
+
+TEST_F(IperfRunner, RunsTheScriptInTheProgramFolderAndLogsStartAndEnd) {
+    putFile("runDownloadIperf_12.sh", "echo ran > speedTest/dn_speed_12.txt\n");
+    const std::string log = runDownload(12, 5s);
+    EXPECT_EQ(fileBytes("speedTest/dn_speed_12.txt"), "ran\n");
+    EXPECT_EQ(log.rfind("start run runDownloadIperf index:12 ", 0), 0U) << log;
+    EXPECT_NE(log.find("\nend run runDownloadIperf index:12 "), std::string::npos) << log;
+}
+
+TEST_F(IperfRunner, AMissingScriptWritesTheStartLineOnly) {
+    const std::string log = runDownload(3, 5s);
+    EXPECT_EQ(log.rfind("start run runDownloadIperf index:3 ", 0), 0U);
+    EXPECT_EQ(log.find("end run"), std::string::npos);
+}
+
+TEST_F(IperfRunner, AScriptThatOutlivesTheWaitRunsOnAndLeavesNoZombie) {
+    // The script says who it is, then works on for a second and leaves its output.
+    putFile("runUploadIperf_0.sh", "echo $$ > speedTest/pid.txt\nsleep 1\necho late > speedTest/up_speed_0.txt\n");
+    const auto start = std::chrono::steady_clock::now();
+    ::testing::internal::CaptureStdout();
+    runUploadIperf(0, 200ms);
+    const std::string log = ::testing::internal::GetCapturedStdout();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms);
+    EXPECT_NE(log.find("end run runUploadIperf index:0 "), std::string::npos);
+    EXPECT_EQ(fileBytes("speedTest/up_speed_0.txt"), "<missing>");
+
+    // The script was not stopped: it finishes its work, and then nothing is left of it.
+    for (int i = 0; i < 50 && fileBytes("speedTest/up_speed_0.txt") != "late\n"; ++i) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(fileBytes("speedTest/up_speed_0.txt"), "late\n");
+    const int pid = std::stoi(fileBytes("speedTest/pid.txt"));
+    bool gone = false;
+    for (int i = 0; i < 50 && !gone; ++i) {
+        gone = ::kill(pid, 0) != 0;  // a zombie would still answer
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(gone);
+}
+
+}  // namespace
+}  // namespace kestova
