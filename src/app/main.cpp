@@ -65,7 +65,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (!parsed.options->noWindow) {
-        std::cerr << "kestova-speedtest: the window is not part of this build yet; use --no-window\n";
+        std::cerr
+            << "kestova-speedtest: the window is not part of this build yet; use --no-window\n";
         return 2;
     }
     return runWithoutWindow(*parsed.options);

@@ -109,7 +109,8 @@ bool ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
             reaped_ = true;
             return true;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             return false;
         }

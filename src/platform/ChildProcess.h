@@ -12,7 +12,7 @@ namespace kestova::platform {
 // lets go of it is never stopped: a detached reaper thread waits for it and reaps it when it ends
 // by itself, so that it leaves no zombie behind.
 class ChildProcess {
-public:
+  public:
     // Runs the shell script with /bin/sh; nothing when the script is not there or the process
     // cannot be started.
     static std::optional<ChildProcess> startShellScript(const std::string& scriptPath);
@@ -30,7 +30,7 @@ public:
 
     int pid() const { return pid_; }
 
-private:
+  private:
     explicit ChildProcess(int pid);
 
     int pid_ = -1;

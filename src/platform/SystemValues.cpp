@@ -72,6 +72,8 @@ StoredValue MachineValues::browserVersion() const {
     return {true, toUtf16LeWithNul(*webEngineVersion_)};
 }
 
-StoredValue MachineValues::browserServiceVersion() const { return browserVersion(); }
+StoredValue MachineValues::browserServiceVersion() const {
+    return browserVersion();
+}
 
 }  // namespace kestova::platform

@@ -16,7 +16,7 @@ struct StoredValue {
 // The system facts that the environment probes ask for, in the shape they were kept in on the
 // program's first platform. Tests replace it with one that holds any values or failures.
 class SystemValues {
-public:
+  public:
     SystemValues() = default;
     SystemValues(const SystemValues&) = delete;
     SystemValues& operator=(const SystemValues&) = delete;
@@ -32,14 +32,14 @@ public:
 // The values of this machine: the install language from the locale of the environment, and the
 // web engine's version once the window has handed it over (missing without a window).
 class MachineValues : public SystemValues {
-public:
+  public:
     void setWebEngineVersion(std::string version) { webEngineVersion_ = std::move(version); }
 
     StoredValue installLanguage() const override;
     StoredValue browserVersion() const override;
     StoredValue browserServiceVersion() const override;
 
-private:
+  private:
     std::optional<std::string> webEngineVersion_;
 };
 

@@ -30,7 +30,8 @@ sockaddr_in toSockaddr(const Ipv4Endpoint& endpoint) {
 // the socket reports an error, which the following call then sees).
 bool waitFor(int fd, short events, Clock::time_point deadline) {
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() < 0) {
             return false;
         }
@@ -48,7 +49,9 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
     }
 }
 
-bool isTemporary(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+bool isTemporary(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
 
 }  // namespace
 
@@ -84,7 +87,9 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
     return *this;
 }
 
-TcpSocket::~TcpSocket() { closeDescriptor(); }
+TcpSocket::~TcpSocket() {
+    closeDescriptor();
+}
 
 void TcpSocket::closeDescriptor() {
     if (fd_ >= 0) {
@@ -153,7 +158,9 @@ IoStatus TcpSocket::receiveSome(std::string& out, std::size_t maxBytes,
     }
 }
 
-void TcpSocket::shutdownSending() { ::shutdown(fd_, SHUT_WR); }
+void TcpSocket::shutdownSending() {
+    ::shutdown(fd_, SHUT_WR);
+}
 
 std::string TcpSocket::peerAddress() const {
     sockaddr_in address{};

@@ -25,7 +25,7 @@ enum class IoStatus { Ok, TimedOut, Closed, Failed };
 // Contract: one owner uses it from one thread at a time; it closes itself when destroyed and is
 // never inherited by child processes (close-on-exec). Sending never raises SIGPIPE.
 class TcpSocket {
-public:
+  public:
     // A new, unconnected IPv4 stream socket; nothing when the system refuses one.
     static std::optional<TcpSocket> open();
 
@@ -53,7 +53,7 @@ public:
     // The peer's IPv4 address in dotted form, or the empty text when unknown.
     std::string peerAddress() const;
 
-private:
+  private:
     friend class TcpListener;
     explicit TcpSocket(int descriptor) : fd_(descriptor) {}
     void closeDescriptor();
@@ -63,7 +63,7 @@ private:
 
 // A listening socket on 127.0.0.1 only, for the local test service and the tests' stand-ins.
 class TcpListener {
-public:
+  public:
     // Port 0 picks a free port; nothing when the port cannot be bound.
     static std::optional<TcpListener> listenOnLoopback(std::uint16_t port);
 
@@ -78,7 +78,7 @@ public:
     // The next connection, or nothing when none came within the time-out.
     std::optional<TcpSocket> accept(std::chrono::milliseconds timeout);
 
-private:
+  private:
     TcpListener(int descriptor, std::uint16_t port) : fd_(descriptor), port_(port) {}
 
     int fd_ = -1;

@@ -7,8 +7,8 @@
 
 namespace kestova::platform {
 
-// Creates or empties the file and writes the bytes exactly as given (a line feed stays a line feed).
-// Returns false when the file cannot be opened or the bytes could not all be written.
+// Creates or empties the file and writes the bytes exactly as given (a line feed stays a line
+// feed). Returns false when the file cannot be opened or the bytes could not all be written.
 bool writeWholeFile(const std::string& path, std::string_view bytes);
 
 // The whole content, byte for byte; nothing when the file cannot be opened.

@@ -32,8 +32,8 @@ int detectIeVersion(const platform::SystemValues& values) {
         return 0;
     }
     const platform::StoredValue serviceVersion = values.browserServiceVersion();
-    const platform::StoredValue& used = fitsStoredValueBuffer(serviceVersion) ? serviceVersion
-                                                                                : version;
+    const platform::StoredValue& used =
+        fitsStoredValueBuffer(serviceVersion) ? serviceVersion : version;
     writeStatusFile(workspace::kIeVersionValue, *used.bytes);
 
     const std::string text = versionTextReadBack();

@@ -41,8 +41,8 @@ std::string detectLanguage(const platform::SystemValues& values) {
     }
     writeStatusFile(workspace::kLanguageCode, fourCharacterCode(*language.bytes));
     const std::string code = platform::readFirstLine(workspace::kLanguageCode);
-    const bool chinese = std::find(kChineseCodes.begin(), kChineseCodes.end(), code) !=
-                         kChineseCodes.end();
+    const bool chinese =
+        std::find(kChineseCodes.begin(), kChineseCodes.end(), code) != kChineseCodes.end();
     const std::string result = chinese ? "zh" : "en";
     writeStatusFile(workspace::kLanguage, result);
     return result;

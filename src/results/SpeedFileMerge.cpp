@@ -36,8 +36,8 @@ double bitrateOf(std::string_view token) {
         token.remove_prefix(1);
     }
     double value = 0;
-    const auto [end, error] =
-        std::from_chars(token.data(), token.data() + token.size(), value, std::chars_format::general);
+    const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value,
+                                              std::chars_format::general);
     static_cast<void>(end);
     return error == std::errc{} && std::isfinite(value) ? value : 0.0;
 }

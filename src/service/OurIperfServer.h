@@ -7,7 +7,7 @@ namespace kestova {
 
 // One assigned iperf3 server: its address and port texts as the test service sent them.
 class OurIperfServer {
-public:
+  public:
     OurIperfServer() = default;
     OurIperfServer(std::string address, std::string portText)
         : ipAddress(std::move(address)), port(std::move(portText)) {}

@@ -32,7 +32,8 @@ std::string extractReplyBody(std::string_view reply) {
     const long long length =
         lengthAt == std::string_view::npos ? 0 : readContentLength(reply, lengthAt);
     const std::size_t bodyStart = headerEnd + kHeaderEnd.size();
-    const std::size_t wanted = length < 0 ? std::string_view::npos : static_cast<std::size_t>(length);
+    const std::size_t wanted =
+        length < 0 ? std::string_view::npos : static_cast<std::size_t>(length);
     return std::string(reply.substr(bodyStart, wanted));
 }
 

@@ -51,8 +51,7 @@ std::string figureOfLine(std::string_view line) {
     return std::string(figure.substr(figure.find_first_not_of(kWhiteSpace)));
 }
 
-std::string joined(const std::vector<OurIperfServer>& servers,
-                   std::string OurIperfServer::*field) {
+std::string joined(const std::vector<OurIperfServer>& servers, std::string OurIperfServer::*field) {
     std::string text;
     for (const OurIperfServer& server : servers) {
         if (!text.empty()) {

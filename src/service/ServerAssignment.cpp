@@ -94,15 +94,21 @@ ServerAssignmentState& serverAssignmentState() {
     return state;
 }
 
-std::vector<OurIperfServer> iperfServerList() { return serverAssignmentState().iperfServerList(); }
-std::string currentIpAddress() { return serverAssignmentState().currentIpAddress(); }
-std::string currentPort() { return serverAssignmentState().currentPort(); }
+std::vector<OurIperfServer> iperfServerList() {
+    return serverAssignmentState().iperfServerList();
+}
+std::string currentIpAddress() {
+    return serverAssignmentState().currentIpAddress();
+}
+std::string currentPort() {
+    return serverAssignmentState().currentPort();
+}
 
 int requestIperfServer(const ServiceEndpoint& endpoint, ServerAssignmentState& state) {
-    const ExchangeOutcome outcome = exchangeWithService(
-        endpoint, requests::kServerAssignment,
-        {[] { writeStatusFile(workspace::kHttpStatus, "Connecting...\n"); },
-         [] { writeStatusFile(workspace::kHttpStatus, "Connected.\n"); }});
+    const ExchangeOutcome outcome =
+        exchangeWithService(endpoint, requests::kServerAssignment,
+                            {[] { writeStatusFile(workspace::kHttpStatus, "Connecting...\n"); },
+                             [] { writeStatusFile(workspace::kHttpStatus, "Connected.\n"); }});
     switch (outcome.status) {
         case ExchangeStatus::SocketFailed:
             writeStatusFile(workspace::kHttpStatus, "WSAStartup failed.\n");

@@ -10,7 +10,11 @@
 
 namespace kestova {
 
-enum AssignmentResult { kAssignmentRefused = 0, kAssignmentGranted = 1, kAssignmentUnreachable = 2 };
+enum AssignmentResult {
+    kAssignmentRefused = 0,
+    kAssignmentGranted = 1,
+    kAssignmentUnreachable = 2
+};
 
 // A server as the reply named it, and whether its texts passed the check.
 struct NamedServer {
@@ -27,7 +31,7 @@ struct AssignmentReply {
 // Contract: every member may be called from any thread; each call sees and leaves the state whole,
 // so a caller that copies the list gets one assignment's servers, never a mix of two.
 class ServerAssignmentState {
-public:
+  public:
     std::vector<OurIperfServer> iperfServerList() const;
     std::string currentIpAddress() const;
     std::string currentPort() const;
@@ -35,7 +39,7 @@ public:
     // Reads the items of a reply body and makes its accepted servers the list, in one step.
     AssignmentReply takeReply(std::string_view body);
 
-private:
+  private:
     mutable std::mutex lock_;
     std::vector<OurIperfServer> servers_;
     std::string currentIpAddress_;

@@ -6,7 +6,9 @@ namespace kestova {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 std::optional<std::uint16_t> parsePort(std::string_view text) {
     if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), isDigit)) {

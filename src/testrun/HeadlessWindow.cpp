@@ -4,7 +4,9 @@ namespace kestova {
 
 namespace {
 
-std::size_t slot(WindowButton button) { return static_cast<std::size_t>(button); }
+std::size_t slot(WindowButton button) {
+    return static_cast<std::size_t>(button);
+}
 
 }  // namespace
 

@@ -11,7 +11,7 @@ namespace kestova {
 // their states and has no page to reload.
 // Contract: every member may be called from any thread.
 class HeadlessWindow : public WindowOperations {
-public:
+  public:
     struct ButtonState {
         bool visible = true;
         bool enabled = true;
@@ -29,7 +29,7 @@ public:
 
     ButtonState state(WindowButton button) const;
 
-private:
+  private:
     mutable std::mutex lock_;
     std::array<ButtonState, 3> buttons_;
 };

@@ -12,7 +12,7 @@ namespace kestova {
 //
 //     runLog() << "end run downloadTest... " << currentTimestamp();
 class RunLogLine {
-public:
+  public:
     RunLogLine() = default;
     RunLogLine(const RunLogLine&) = delete;
     RunLogLine& operator=(const RunLogLine&) = delete;
@@ -24,11 +24,13 @@ public:
         return *this;
     }
 
-private:
+  private:
     std::ostringstream text_;
 };
 
-inline RunLogLine runLog() { return RunLogLine{}; }
+inline RunLogLine runLog() {
+    return RunLogLine{};
+}
 
 // The local time now as "%Y-%m-%d %H:%M:%S", truncated to whole seconds.
 std::string currentTimestamp();

@@ -11,7 +11,7 @@ namespace kestova {
 // run to end (the program without a window, the tests).
 // Contract: every member may be called from any thread.
 class RunTracker {
-public:
+  public:
     void runStarted();
     // completed: both stages completed.
     void runEnded(bool completed);
@@ -20,7 +20,7 @@ public:
     // ended, or nothing when none has ended or the bound passed first.
     std::optional<bool> waitUntilIdle(std::chrono::milliseconds bound);
 
-private:
+  private:
     std::mutex lock_;
     std::condition_variable changed_;
     int runsUnderWay_ = 0;

@@ -9,9 +9,9 @@ namespace kestova {
 
 // What start-up learned about this machine and this client.
 struct StartUpFacts {
-    std::string language;     // "zh", "en", or empty when unknown
-    int browserRecent = 0;    // 1 when the web engine is recent enough
-    int versionResult = 0;    // 0 up to date, 1 upgrade required, 2 service unreachable
+    std::string language;   // "zh", "en", or empty when unknown
+    int browserRecent = 0;  // 1 when the web engine is recent enough
+    int versionResult = 0;  // 0 up to date, 1 upgrade required, 2 service unreachable
 };
 
 // The start-up checks, in their order: both stage statuses "0" and an empty version status (no

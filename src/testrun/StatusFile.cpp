@@ -31,7 +31,9 @@ void writeStatusFile(const std::string& path, std::string_view value) {
     }
 }
 
-std::string readStatusFile(const std::string& path) { return platform::readFirstLine(path); }
+std::string readStatusFile(const std::string& path) {
+    return platform::readFirstLine(path);
+}
 
 void observeStatusWrites(StatusWriteObserver observer) {
     ObserverSlot& slot = observerSlot();

@@ -34,7 +34,7 @@ struct TestRunSettings {
 // thread of its own, which reaches the window only through the channel.
 // Contract: the commands are called on the window's thread only; waitForRunsToEnd from any thread.
 class TestRun {
-public:
+  public:
     TestRun(TestRunSettings settings, WindowOperations& window,
             std::shared_ptr<WindowChannel> channel);
 
@@ -45,7 +45,7 @@ public:
     // both stages, or nothing when none has ended or the bound passed first.
     std::optional<bool> waitForRunsToEnd(std::chrono::milliseconds bound);
 
-private:
+  private:
     void assignServersAndStart();
     void endWithoutStages(const char* errorCode);
 

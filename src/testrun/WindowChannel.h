@@ -14,7 +14,7 @@ namespace kestova {
 // before the window goes away; work posted or still queued after it is dropped. The channel is
 // shared: the stage thread keeps it alive after the window has gone.
 class WindowChannel : public std::enable_shared_from_this<WindowChannel> {
-public:
+  public:
     // Runs a piece of work on the window's thread, later; it may drop it when the window is gone.
     using Dispatcher = std::function<void(std::function<void()>)>;
 
@@ -23,7 +23,7 @@ public:
     void post(std::function<void(WindowOperations&)> work);
     void close();
 
-private:
+  private:
     void runIfOpen(const std::function<void(WindowOperations&)>& work);
 
     std::mutex lock_;

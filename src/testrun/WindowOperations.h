@@ -7,7 +7,7 @@ enum class WindowButton { Start, Restart, Cancel };
 // What the test run asks of the window. Every call is made on the window's thread: the test run
 // makes them there itself, and the stage thread hands its calls over through a WindowChannel.
 class WindowOperations {
-public:
+  public:
     WindowOperations() = default;
     WindowOperations(const WindowOperations&) = delete;
     WindowOperations& operator=(const WindowOperations&) = delete;

@@ -17,15 +17,17 @@ struct LinesCase {
 
 class SplitLines : public ::testing::TestWithParam<LinesCase> {};
 
-TEST_P(SplitLines, FollowsTheLineRules) { EXPECT_EQ(splitLines(GetParam().text), GetParam().lines); }
+TEST_P(SplitLines, FollowsTheLineRules) {
+    EXPECT_EQ(splitLines(GetParam().text), GetParam().lines);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SplitLines,
     ::testing::Values(LinesCase{"", {}}, LinesCase{"2", {"2"}}, LinesCase{"a\nb\n", {"a", "b"}},
-                      LinesCase{"a\r\nb", {"a", "b"}},         // written on Windows
-                      LinesCase{"a\r", {"a\r"}},               // no line feed: the CR stays
-                      LinesCase{"a\r\r\n", {"a\r"}},           // only the CR before the LF goes
-                      LinesCase{"\n\nx", {"", "", "x"}},       // empty lines count
+                      LinesCase{"a\r\nb", {"a", "b"}},    // written on Windows
+                      LinesCase{"a\r", {"a\r"}},          // no line feed: the CR stays
+                      LinesCase{"a\r\r\n", {"a\r"}},      // only the CR before the LF goes
+                      LinesCase{"\n\nx", {"", "", "x"}},  // empty lines count
                       LinesCase{std::string("a\0b\n", 4), {std::string("a\0b", 3)}}));
 
 using TextFile = testing::ProgramFolderTest;

@@ -18,7 +18,9 @@ using testing::FakeSystemValues;
 const std::string kMissing = "<missing>";
 const StoredValue kAbsent{true, std::nullopt};
 
-StoredValue text(const std::string& version) { return {true, toUtf16LeWithNul(version)}; }
+StoredValue text(const std::string& version) {
+    return {true, toUtf16LeWithNul(version)};
+}
 
 struct BrowserCase {
     const char* name;
@@ -71,8 +73,8 @@ INSTANTIATE_TEST_SUITE_P(
         BrowserCase{"version_over_260_bytes", text(std::string(130, '1')), text("11.0"), 0,
                     kMissing, kMissing},
         BrowserCase{"version_missing", kAbsent, text("11.0"), 0, kMissing, kMissing},
-        BrowserCase{"key_missing", {false, std::nullopt}, {false, std::nullopt}, 0, kMissing,
-                    kMissing}),
+        BrowserCase{
+            "key_missing", {false, std::nullopt}, {false, std::nullopt}, 0, kMissing, kMissing}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(MachineBrowserVersion, IsMissingUntilTheWindowGivesTheWebEngineVersion) {

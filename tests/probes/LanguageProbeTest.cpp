@@ -43,7 +43,9 @@ TEST_P(DetectLanguage, DecidesOnTheCodeReadBack) {
     EXPECT_EQ(fileBytes(workspace::kLanguage), c.languageFile);
 }
 
-StoredValue code(const std::string& text) { return {true, toUtf16LeWithNul(text)}; }
+StoredValue code(const std::string& text) {
+    return {true, toUtf16LeWithNul(text)};
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DetectLanguage,
@@ -67,9 +69,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LocaleLanguage, IdentifierOfEachLocale) {
     const std::pair<const char*, const char*> table[] = {
-        {"zh_CN.UTF-8", "0804"}, {"zh_TW", "0404"}, {"zh_HK", "0C04"}, {"zh_SG", "1004"},
-        {"zh_MO.UTF-8", "1404"}, {"zh", "0004"},    {"en_US.UTF-8", "0409"}, {"en_GB", "0809"},
-        {"fr_FR@euro", "040C"},  {"C", "0409"},     {"POSIX", "0409"},  {"", "0409"},
+        {"zh_CN.UTF-8", "0804"}, {"zh_TW", "0404"},  {"zh_HK", "0C04"},       {"zh_SG", "1004"},
+        {"zh_MO.UTF-8", "1404"}, {"zh", "0004"},     {"en_US.UTF-8", "0409"}, {"en_GB", "0809"},
+        {"fr_FR@euro", "040C"},  {"C", "0409"},      {"POSIX", "0409"},       {"", "0409"},
         {"sv_SE", "0409"},       {"C.UTF-8", "0409"}};
     for (const auto& [locale, identifier] : table) {
         EXPECT_EQ(platform::languageIdentifierOfLocale(locale), identifier) << locale;
@@ -78,7 +80,7 @@ TEST(LocaleLanguage, IdentifierOfEachLocale) {
 
 // The real source: LC_ALL, then LC_MESSAGES, then LANG.
 class MachineLanguage : public testing::ProgramFolderTest {
-protected:
+  protected:
     void SetUp() override {
         ProgramFolderTest::SetUp();
         ::unsetenv("LC_ALL");

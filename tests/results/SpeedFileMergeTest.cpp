@@ -82,14 +82,14 @@ INSTANTIATE_TEST_SUITE_P(
                   {withLine(kServerA, 2, "[  7]   0.00-1.00   sec  56.0 MBytes   470 Mbits/sec"),
                    kServerA},
                   kDoubleA},
-        MergeCase{"shorter_output_adds_to_the_lines_it_has",
-                  {kServerA,
-                   {"[SUM]   0.00-1.00   sec   112 MBytes   940 Mbits/sec", "iperf Done."}},
-                  "[SUM] 0.00-1.00 sec 112 MBytes 1880.00 Mbits/sec \n"
-                  "[SUM] 0.00-10.00 sec 1.09 GBytes 940.00 Mbits/sec 0 sender \n"
-                  "[SUM] 0.00-10.00 sec 1.09 GBytes 938.50 Mbits/sec receiver \n"
-                  "\n"
-                  "iperf Done."},
+        MergeCase{
+            "shorter_output_adds_to_the_lines_it_has",
+            {kServerA, {"[SUM]   0.00-1.00   sec   112 MBytes   940 Mbits/sec", "iperf Done."}},
+            "[SUM] 0.00-1.00 sec 112 MBytes 1880.00 Mbits/sec \n"
+            "[SUM] 0.00-10.00 sec 1.09 GBytes 940.00 Mbits/sec 0 sender \n"
+            "[SUM] 0.00-10.00 sec 1.09 GBytes 938.50 Mbits/sec receiver \n"
+            "\n"
+            "iperf Done."},
         MergeCase{"not_a_number_adds_nothing",
                   {kServerA, replaced(kServerA, 3, "[SUM] 0.00-1.00 sec 1 MBytes abc Mbits/sec"),
                    replaced(kServerA, 3, "[SUM] 0.00-1.00 sec 1 MBytes inf Mbits/sec"),
@@ -108,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param) { return std::string(param.param.name); });
 
 class MergeSpeedFile : public testing::ProgramFolderTest {
-protected:
+  protected:
     static void copyRecorded(const std::string& name, const std::string& as) {
         std::filesystem::copy_file(testing::testDataPath("iperf3/" + name), "speedTest/" + as);
     }
@@ -131,7 +131,8 @@ TEST_F(MergeSpeedFile, ThreeRecordedOutputsMergeIntoTheExpectedFile) {
               "speedTest/dn_speed_1.txt iperf Done. found\n"
               "speedTest/dn_speed_2.txt iperf Done. found\n"
               "start merge speed file: dn_speed total line: 3\n"
-              "file content result:\n" + expected + "\n");
+              "file content result:\n" +
+                  expected + "\n");
     // The receivers' totals were 12710, 13680 and 14552 Mbits/sec.
     EXPECT_NE(expected.find("[SUM] 0.00-10.00 sec 14.8 GBytes 40942.00 Mbits/sec receiver \n\n"
                             "iperf Done."),
@@ -147,8 +148,9 @@ TEST_F(MergeSpeedFile, OnlyCompleteOutputsAreMerged) {
               "speedTest/up_speed_1.txt iperf Done. found\n"
               "start merge speed file: up_speed total line: 1\n");
     const std::string merged = fileBytes("speedTest/up_speed.txt");
-    EXPECT_NE(merged.find("[SUM] 0.00-10.01 sec 14.9 GBytes 12800.00 Mbits/sec receiver \n\niperf Done."),
-              std::string::npos)
+    EXPECT_NE(
+        merged.find("[SUM] 0.00-10.01 sec 14.9 GBytes 12800.00 Mbits/sec receiver \n\niperf Done."),
+        std::string::npos)
         << merged;
 }
 

@@ -47,7 +47,8 @@ TEST(HttpExchange, SendsTheRequestAndReadsTheReply) {
 TEST(HttpExchange, AReplyInPiecesComesWhole) {
     ScriptedService service(
         {ScriptStep::send(kHeader), ScriptStep::wait(300ms), ScriptStep::send("1.2.3.4")});
-    const ExchangeOutcome outcome = exchangeWithService(endpointOn(service.port()), "GET / HTTP/1.1");
+    const ExchangeOutcome outcome =
+        exchangeWithService(endpointOn(service.port()), "GET / HTTP/1.1");
     EXPECT_EQ(outcome.reply, kHeader + "1.2.3.4");
 }
 
@@ -87,7 +88,8 @@ TEST(HttpExchange, AVeryLongReplyIsCutAtTheCapacity) {
     const std::string body(30000, 'x');
     ScriptedService service(
         {ScriptStep::send("HTTP/1.1 200 OK\r\nContent-Length: 30000\r\n\r\n" + body)});
-    const ExchangeOutcome outcome = exchangeWithService(endpointOn(service.port()), "GET / HTTP/1.1");
+    const ExchangeOutcome outcome =
+        exchangeWithService(endpointOn(service.port()), "GET / HTTP/1.1");
     EXPECT_EQ(outcome.reply.size(), kReplyCapacity);
 }
 
@@ -114,10 +116,9 @@ TEST(HttpExchange, AClosedPortFailsToConnect) {
         closedPort = probe->port();
     }
     std::vector<std::string> progress;
-    const ExchangeOutcome outcome =
-        exchangeWithService(endpointOn(closedPort), "GET / HTTP/1.1",
-                            {[&] { progress.push_back("host found"); },
-                             [&] { progress.push_back("connected"); }});
+    const ExchangeOutcome outcome = exchangeWithService(
+        endpointOn(closedPort), "GET / HTTP/1.1",
+        {[&] { progress.push_back("host found"); }, [&] { progress.push_back("connected"); }});
     EXPECT_EQ(outcome.status, ExchangeStatus::ConnectFailed);
     EXPECT_EQ(progress, std::vector<std::string>{"host found"});
 }
@@ -135,9 +136,9 @@ TEST(HttpExchange, AnInvalidNameIsNotFound) {
 TEST(HttpExchange, ProgressIsReportedInOrderWhenConnected) {
     ScriptedService service({ScriptStep::send(kHeader + "1.2.3.4")});
     std::vector<std::string> progress;
-    exchangeWithService(endpointOn(service.port()), "GET / HTTP/1.1",
-                        {[&] { progress.push_back("host found"); },
-                         [&] { progress.push_back("connected"); }});
+    exchangeWithService(
+        endpointOn(service.port()), "GET / HTTP/1.1",
+        {[&] { progress.push_back("host found"); }, [&] { progress.push_back("connected"); }});
     EXPECT_EQ(progress, (std::vector<std::string>{"host found", "connected"}));
 }
 

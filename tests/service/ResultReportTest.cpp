@@ -58,8 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "940.25"},
         FigureCase{"no_bytes_on_the_line", "2", "[SUM] 0-10 sec 940 Mbits/sec\n\niperf Done.",
                    "error"},
-        FigureCase{"no_bitrate_on_the_line", "2", "[SUM] 0-10 sec 1 GBytes 940 Kbits/sec\n\niperf Done.",
-                   "error"},
+        FigureCase{"no_bitrate_on_the_line", "2",
+                   "[SUM] 0-10 sec 1 GBytes 940 Kbits/sec\n\niperf Done.", "error"},
         FigureCase{"nothing_between", "2", "[SUM] 1 GBytes \t Mbits/sec\n\niperf Done.", "error"},
         FigureCase{"unit_before_bytes", "2", "Mbits/sec 1 GBytes 5\n\niperf Done.", "error"}),
     [](const auto& param) { return std::string(param.param.name); });
@@ -82,7 +82,8 @@ TEST_F(LogResult, RecordsTheExchangeAndTheSummaryWhateverTheAnswer) {
     putFile(workspace::kDownloadStatus, "2");
     putFile(workspace::kDownloadSpeed, kMerged);
     putFile(workspace::kUploadStatus, "-1");
-    const std::string answer = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 4\r\n\r\noops";
+    const std::string answer =
+        "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 4\r\n\r\noops";
     ScriptedService service({ScriptStep::send(answer)});
     const ServiceEndpoint endpoint = testing::loopbackEndpoint(service.port());
     logResult(endpoint, {{"10.0.0.1", "5201"}});

@@ -72,8 +72,8 @@ TEST_P(ServerAssignment, ReadsTheReplyAndWritesTheScripts) {
     EXPECT_EQ(fileBytes(workspace::kHttpStatus), c.body);
     for (std::size_t i = 0; i < c.scriptPairs; ++i) {
         const OurIperfServer& server = c.servers.at(i);
-        const std::string start = "iperf/iperf3 -c " + server.ipAddress + " -p " + server.port +
-                                  " -f m " + c.parameters;
+        const std::string start =
+            "iperf/iperf3 -c " + server.ipAddress + " -p " + server.port + " -f m " + c.parameters;
         EXPECT_EQ(fileBytes(downloadScriptPath(i)),
                   start + " -R -t 10 > speedTest/dn_speed_" + std::to_string(i) + ".txt\n");
         EXPECT_EQ(fileBytes(uploadScriptPath(i)),
@@ -114,39 +114,88 @@ std::string tenServersLog() {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ServerAssignment,
     ::testing::Values(
-        AssignmentCase{"two_servers", {}, kTwoServers, {}, 1,
+        AssignmentCase{"two_servers",
+                       {},
+                       kTwoServers,
+                       {},
+                       1,
                        Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}},
-                       serverLine("10.0.0.1", "5201") + serverLine("10.0.0.2", "5202"), 2,
+                       serverLine("10.0.0.1", "5201") + serverLine("10.0.0.2", "5202"),
+                       2,
                        kDefault},
-        AssignmentCase{"missing_final_comma", {}, kTwoServers.substr(0, kTwoServers.size() - 1),
-                       {}, 1, Servers{{"10.0.0.1", "5201"}}, serverLine("10.0.0.1", "5201"), 1,
+        AssignmentCase{"missing_final_comma",
+                       {},
+                       kTwoServers.substr(0, kTwoServers.size() - 1),
+                       {},
+                       1,
+                       Servers{{"10.0.0.1", "5201"}},
+                       serverLine("10.0.0.1", "5201"),
+                       1,
                        kDefault},
         AssignmentCase{"result_code_only", {}, "resultCode=0,", {}, 0, {}, "", 0, kDefault},
-        AssignmentCase{"result_code_only_no_comma", {}, "resultCode=0", {}, 0, {}, "", 0,
+        AssignmentCase{"result_code_only_no_comma", {}, "resultCode=0", {}, 0, {}, "", 0, kDefault},
+        AssignmentCase{"refused_servers_logged_and_kept",
+                       {},
+                       "resultCode=1,ipAddress=10.0.0.1,port=5201,",
+                       {},
+                       0,
+                       Servers{{"10.0.0.1", "5201"}},
+                       serverLine("10.0.0.1", "5201"),
+                       0,
                        kDefault},
-        AssignmentCase{"refused_servers_logged_and_kept", {},
-                       "resultCode=1,ipAddress=10.0.0.1,port=5201,", {}, 0,
-                       Servers{{"10.0.0.1", "5201"}}, serverLine("10.0.0.1", "5201"), 0, kDefault},
-        AssignmentCase{"no_comma_between_address_and_port", {},
-                       "resultCode=0,ipAddress=10.0.0.1port=5201,", {}, 0, {}, "", 0, kDefault},
-        AssignmentCase{"two_ports_after_one_address", {},
-                       "resultCode=0,ipAddress=10.0.0.1,port=5201,port=5202,", {}, 1,
+        AssignmentCase{"no_comma_between_address_and_port",
+                       {},
+                       "resultCode=0,ipAddress=10.0.0.1port=5201,",
+                       {},
+                       0,
+                       {},
+                       "",
+                       0,
+                       kDefault},
+        AssignmentCase{"two_ports_after_one_address",
+                       {},
+                       "resultCode=0,ipAddress=10.0.0.1,port=5201,port=5202,",
+                       {},
+                       1,
                        Servers{{"10.0.0.1", "5201"}, {"10.0.0.1", "5202"}},
-                       serverLine("10.0.0.1", "5201") + serverLine("10.0.0.1", "5202"), 2,
+                       serverLine("10.0.0.1", "5201") + serverLine("10.0.0.1", "5202"),
+                       2,
                        kDefault},
-        AssignmentCase{"address_carried_over_from_earlier_reply", kTwoServers,
-                       "resultCode=0,port=6000,", {}, 1, Servers{{"10.0.0.2", "6000"}},
-                       serverLine("10.0.0.2", "6000"), 1, kDefault},
-        AssignmentCase{"ten_servers", {}, tenServersBody(), {}, 1, tenServers(), tenServersLog(),
-                       10, kDefault},
-        AssignmentCase{"parameter_file_first_line_only", {}, kTwoServers,
-                       "-P 4 -w 256k\r\n-P 99\n", 1,
+        AssignmentCase{"address_carried_over_from_earlier_reply",
+                       kTwoServers,
+                       "resultCode=0,port=6000,",
+                       {},
+                       1,
+                       Servers{{"10.0.0.2", "6000"}},
+                       serverLine("10.0.0.2", "6000"),
+                       1,
+                       kDefault},
+        AssignmentCase{"ten_servers",
+                       {},
+                       tenServersBody(),
+                       {},
+                       1,
+                       tenServers(),
+                       tenServersLog(),
+                       10,
+                       kDefault},
+        AssignmentCase{"parameter_file_first_line_only",
+                       {},
+                       kTwoServers,
+                       "-P 4 -w 256k\r\n-P 99\n",
+                       1,
                        Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}},
-                       serverLine("10.0.0.1", "5201") + serverLine("10.0.0.2", "5202"), 2,
+                       serverLine("10.0.0.1", "5201") + serverLine("10.0.0.2", "5202"),
+                       2,
                        "-P 4 -w 256k"},
-        AssignmentCase{"parameter_file_empty_first_line", {}, kTwoServers, "\n-P 99\n", 1,
+        AssignmentCase{"parameter_file_empty_first_line",
+                       {},
+                       kTwoServers,
+                       "\n-P 99\n",
+                       1,
                        Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}},
-                       serverLine("10.0.0.1", "5201") + serverLine("10.0.0.2", "5202"), 2,
+                       serverLine("10.0.0.1", "5201") + serverLine("10.0.0.2", "5202"),
+                       2,
                        kDefault},
         AssignmentCase{"empty_body", kTwoServers, "", {}, 0, {}, "", 0, kDefault}),
     [](const auto& param) { return std::string(param.param.name); });
@@ -209,9 +258,9 @@ TEST_P(HostileServerTexts, AreRejectedLoggedAndNeverRun) {
 
     EXPECT_EQ(result, 1);
     EXPECT_EQ(state.iperfServerList(), (Servers{{"127.0.0.1", "5201"}}));
-    EXPECT_EQ(log, "rejected iperf server, not a plain address and port | IP address: " +
-                       c.shownAddress + " , port: " + c.shownPort + "\n" +
-                       serverLine("127.0.0.1", "5201"));
+    EXPECT_EQ(
+        log, "rejected iperf server, not a plain address and port | IP address: " + c.shownAddress +
+                 " , port: " + c.shownPort + "\n" + serverLine("127.0.0.1", "5201"));
     EXPECT_FALSE(std::filesystem::exists(downloadScriptPath(1)));
     EXPECT_EQ(fileBytes(downloadScriptPath(0)),
               "iperf/iperf3 -c 127.0.0.1 -p 5201 -f m -P 20 -l 1024k -R -t 10 > "
@@ -241,8 +290,7 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"backticks", "`touch pwned`", "5201", "`touch pwned`", "5201"},
         HostileCase{"redirection", "10.0.0.1>pwned", "5201", "10.0.0.1>pwned", "5201"},
         HostileCase{"space", "10.0.0.1 -x", "5201", "10.0.0.1 -x", "5201"},
-        HostileCase{"new_line", "10.0.0.1\ntouch pwned", "5201", "10.0.0.1\\ntouch pwned",
-                    "5201"},
+        HostileCase{"new_line", "10.0.0.1\ntouch pwned", "5201", "10.0.0.1\\ntouch pwned", "5201"},
         HostileCase{"port_with_command", "10.0.0.1", "5201;touch pwned", "10.0.0.1",
                     "5201;touch pwned"},
         HostileCase{"port_with_carriage_return", "10.0.0.1", "52\r01\x01", "10.0.0.1",
@@ -260,7 +308,8 @@ TEST(ServerTexts, PlainAddressesAndPortsPass) {
     ServerAssignmentState state;
     const AssignmentReply reply = state.takeReply(
         "resultCode=0,ipAddress=speed-1.example.net,port=1,ipAddress=::1,port=65535,"
-        "ipAddress=" + std::string(253, 'a') + ",port=05201,");
+        "ipAddress=" +
+        std::string(253, 'a') + ",port=05201,");
     ASSERT_EQ(reply.servers.size(), 3U);
     for (const NamedServer& named : reply.servers) {
         EXPECT_TRUE(named.accepted) << named.server.ipAddress << ":" << named.server.port;

@@ -6,7 +6,7 @@ namespace kestova::testing {
 
 // System values that hold whatever a test puts in them.
 class FakeSystemValues : public platform::SystemValues {
-public:
+  public:
     platform::StoredValue language;
     platform::StoredValue version;
     platform::StoredValue serviceVersion;

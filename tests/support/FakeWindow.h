@@ -10,7 +10,7 @@ namespace kestova::testing {
 
 // A window that keeps its buttons' states and records every operation, from any thread.
 class FakeWindow : public HeadlessWindow {
-public:
+  public:
     void disableButton(WindowButton button) override {
         record("disable " + name(button));
         HeadlessWindow::disableButton(button);
@@ -53,7 +53,7 @@ public:
         return "?";
     }
 
-private:
+  private:
     void record(std::string operation) {
         const std::lock_guard<std::mutex> guard(lock_);
         operations_.push_back(std::move(operation));

@@ -10,7 +10,7 @@ namespace kestova::testing {
 // Each test runs in a program folder of its own: a fresh temporary folder holding an empty
 // speedTest folder, made the current directory for the test and removed afterwards.
 class ProgramFolderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -20,7 +20,7 @@ protected:
     // The whole content of a file, or "<missing>" when it cannot be read.
     static std::string fileBytes(const std::string& path);
 
-private:
+  private:
     std::filesystem::path previous_;
     std::filesystem::path folder_;
 };

@@ -14,7 +14,7 @@ namespace kestova::testing {
 // The local test service's loop on a thread of the test, on a free loopback port, until the
 // object ends.
 class RunningTestService {
-public:
+  public:
     explicit RunningTestService(tools::TestServiceConfig config)
         : config_(std::move(config)),
           listener_(*platform::TcpListener::listenOnLoopback(0)),
@@ -31,7 +31,7 @@ public:
         return *parseServiceEndpoint("127.0.0.1:" + std::to_string(listener_.port()));
     }
 
-private:
+  private:
     tools::TestServiceConfig config_;
     platform::TcpListener listener_;
     std::atomic<bool> stop_{false};

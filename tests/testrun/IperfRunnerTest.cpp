@@ -43,7 +43,8 @@ TEST_F(IperfRunner, AMissingScriptWritesTheStartLineOnly) {
 
 TEST_F(IperfRunner, AScriptThatOutlivesTheWaitRunsOnAndLeavesNoZombie) {
     // The script says who it is, then works on for a second and leaves its output.
-    putFile("runUploadIperf_0.sh", "echo $$ > speedTest/pid.txt\nsleep 1\necho late > speedTest/up_speed_0.txt\n");
+    putFile("runUploadIperf_0.sh",
+            "echo $$ > speedTest/pid.txt\nsleep 1\necho late > speedTest/up_speed_0.txt\n");
     const auto start = std::chrono::steady_clock::now();
     ::testing::internal::CaptureStdout();
     runUploadIperf(0, 200ms);

@@ -14,7 +14,8 @@ namespace {
 
 TEST(RunLog, FragmentsMakeOneLineEndedByALineFeed) {
     ::testing::internal::CaptureStdout();
-    runLog() << "start run runDownloadIperf index:" << 12 << " " << "T";
+    runLog() << "start run runDownloadIperf index:" << 12 << " "
+             << "T";
     runLog() << "click start button...";
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "start run runDownloadIperf index:12 T\nclick start button...\n");

@@ -46,9 +46,9 @@ TEST_F(StatusFile, AReadOnlyFileKeepsItsValueAndTheNextWriteHappens) {
     putFile(path, "0");
     bool mounted = false;
     if (::geteuid() == 0) {
-        mounted = ::mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-                  ::mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
-                          nullptr) == 0;
+        mounted =
+            ::mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+            ::mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
         if (!mounted) {
             ::umount(path.c_str());
             GTEST_SKIP() << "root without the right to mount: no way to make a file read-only";

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -29,7 +31,7 @@ const std::vector<std::string> kPorts = {"25301", "25302", "25303"};
 // A program folder with a stand-in iperf3 that prints the recorded outputs of three servers, and
 // a test run on a fake window whose every status write is recorded.
 class TestRunFixture : public testing::ProgramFolderTest {
-protected:
+  protected:
     void SetUp() override {
         ProgramFolderTest::SetUp();
         std::filesystem::create_directories("iperf/recorded");
@@ -85,7 +87,7 @@ protected:
     std::vector<std::string> opened_;
     bool ended_ = false;
 
-private:
+  private:
     mutable std::mutex writesLock_;
     std::vector<std::string> writes_;
 };
@@ -102,7 +104,8 @@ tools::TestServiceConfig threeServers(const std::string& reportLog) {
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
-    for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         end = text.find('\n', start)) {
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
     }
@@ -126,9 +129,9 @@ TEST_F(TestRunFixture, AWholeRunWithThreeServers) {
     const std::string log = ::testing::internal::GetCapturedStdout();
     ASSERT_EQ(completed, std::optional<bool>(true));
 
-    EXPECT_EQ(statusWrites(), (std::vector<std::string>{"dn_status.txt=1", "up_status.txt=0",
-                                                        "dn_status.txt=2", "up_status.txt=1",
-                                                        "up_status.txt=2"}));
+    EXPECT_EQ(statusWrites(),
+              (std::vector<std::string>{"dn_status.txt=1", "up_status.txt=0", "dn_status.txt=2",
+                                        "up_status.txt=1", "up_status.txt=2"}));
     EXPECT_EQ(fileBytes(workspace::kDownloadSpeed),
               fileBytes(testing::testDataPath("iperf3/dn_speed_merged.txt")));
     EXPECT_EQ(fileBytes(workspace::kUploadSpeed),
@@ -166,7 +169,8 @@ TEST_F(TestRunFixture, AWholeRunWithThreeServers) {
         const auto stageEnd = at("end run " + lower + "Test...");
         ASSERT_LT(stageEnd, static_cast<std::ptrdiff_t>(lines.size()));
         for (int i = 0; i < 3; ++i) {
-            const auto workerStart = at("start run run" + stage + "Iperf index:" + std::to_string(i));
+            const auto workerStart =
+                at("start run run" + stage + "Iperf index:" + std::to_string(i));
             const auto workerEnd = at("end run run" + stage + "Iperf index:" + std::to_string(i));
             EXPECT_LT(stageStart, workerStart);
             EXPECT_LT(workerStart, workerEnd);
@@ -180,6 +184,201 @@ TEST_F(TestRunFixture, AWholeRunWithThreeServers) {
         EXPECT_EQ(lines.at(static_cast<std::size_t>(stageEnd) + 5), "file content result:");
     }
     EXPECT_LT(at("end run downloadTest..."), at("start run uploadTest..."));
+}
+
+// An assignment that fails: the page learns why, and after the wait the buttons come back.
+struct FailedAssignmentCase {
+    const char* name;
+    bool unreachable;  // else refused
+    bool laterRun;
+    std::string errorCode;
+    std::vector<std::string> operations;
+    std::vector<std::string> looks;
+};
+
+class FailedAssignment : public TestRunFixture,
+                         public ::testing::WithParamInterface<FailedAssignmentCase> {};
+
+TEST_P(FailedAssignment, EndsTheRunWithItsCodeAndGivesTheButtonsBack) {
+    const FailedAssignmentCase& c = GetParam();
+    tools::TestServiceConfig refusing;  // no servers: the service refuses the test
+    testing::RunningTestService service(refusing);
+    const ServiceEndpoint endpoint =
+        c.unreachable ? testing::unresolvableEndpoint() : service.endpoint();
+    TestRun run = makeRun(endpoint);
+    ::testing::internal::CaptureStdout();
+    if (c.laterRun) {
+        run.OnBnClickedStart();
+        run.OnBnClickedRestart();
+    } else {
+        run.OnBnClickedStart();
+    }
+    EXPECT_EQ(run.waitForRunsToEnd(1s), std::optional<bool>(false));
+    const std::string log = ::testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "-1");
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "-1");
+    EXPECT_EQ(fileBytes(workspace::kErrorCode), c.errorCode);
+    EXPECT_EQ(log.find("start run"), std::string::npos);
+    std::vector<std::string> operations = window_.operations();
+    if (c.laterRun) {
+        operations.erase(operations.begin(), operations.begin() + 5);  // the first run's
+    }
+    EXPECT_EQ(operations, c.operations);
+    EXPECT_EQ((std::vector<std::string>{window_.look(WindowButton::Start),
+                                        window_.look(WindowButton::Restart),
+                                        window_.look(WindowButton::Cancel)}),
+              c.looks);
+}
+
+const std::vector<std::string> kFirstRunOperations = {
+    "disable start", "disable cancel", "hide start", "show restart", "enable cancel"};
+const std::vector<std::string> kLaterRunOperations = {
+    "reload", "disable restart", "disable cancel", "hide start", "enable restart", "enable cancel"};
+const std::vector<std::string> kEndedLooks = {"start hidden disabled grey",
+                                              "restart visible enabled", "cancel visible enabled"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FailedAssignment,
+    ::testing::Values(FailedAssignmentCase{"unreachable_first_run", true, false, "e001",
+                                           kFirstRunOperations, kEndedLooks},
+                      FailedAssignmentCase{"refused_first_run", false, false, "e002",
+                                           kFirstRunOperations, kEndedLooks},
+                      FailedAssignmentCase{"unreachable_later_run", true, true, "e001",
+                                           kLaterRunOperations, kEndedLooks},
+                      FailedAssignmentCase{"refused_later_run", false, true, "e002",
+                                           kLaterRunOperations, kEndedLooks}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// "1" as the first line of the version status stops Start before anything else happens.
+struct GateCase {
+    const char* name;
+    std::string versionFile;
+    bool applies;
+};
+
+class VersionGate : public TestRunFixture, public ::testing::WithParamInterface<GateCase> {};
+
+TEST_P(VersionGate, OpensTheUpgradePageAndEndsOnlyForOne) {
+    putFile(workspace::kVersionStatus, GetParam().versionFile);
+    TestRun run = makeRun(testing::unresolvableEndpoint());
+    ::testing::internal::CaptureStdout();
+    run.OnBnClickedStart();
+    run.waitForRunsToEnd(1s);
+    const std::string log = ::testing::internal::GetCapturedStdout();
+    if (GetParam().applies) {
+        EXPECT_EQ(opened_, std::vector<std::string>{kUpgradePageAddress});
+        EXPECT_TRUE(ended_);
+        EXPECT_EQ(log, "");
+        EXPECT_TRUE(statusWrites().empty());
+        EXPECT_TRUE(window_.operations().empty());
+        EXPECT_EQ(fileBytes(workspace::kIpAddress), "<missing>");
+    } else {
+        EXPECT_TRUE(opened_.empty());
+        EXPECT_FALSE(ended_);
+        EXPECT_EQ(log.rfind("click start button...\n", 0), 0U);
+        EXPECT_EQ(fileBytes(workspace::kErrorCode), "e001");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, VersionGate,
+    ::testing::Values(GateCase{"one", "1", true}, GateCase{"one_and_more_lines", "1\n0\nx", true},
+                      GateCase{"one_with_windows_line_end", "1\r\n", true},
+                      GateCase{"ten", "10", false}, GateCase{"space_before", " 1", false},
+                      GateCase{"two", "2", false}, GateCase{"empty", "", false}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(TestRunFixture, RestartHasNoVersionGate) {
+    putFile(workspace::kVersionStatus, "1");
+    TestRun run = makeRun(testing::unresolvableEndpoint());
+    ::testing::internal::CaptureStdout();
+    run.OnBnClickedRestart();
+    run.waitForRunsToEnd(1s);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_FALSE(ended_);
+    EXPECT_EQ(fileBytes(workspace::kErrorCode), "e001");
+}
+
+TEST_F(TestRunFixture, AGrantedRunAfterAFailedOneKeepsTheOldCodeWhileItRuns) {
+    testing::RunningTestService service(threeServers(""));
+    putFile(workspace::kErrorCode, "e001");
+    TestRun run = makeRun(service.endpoint());
+    ::testing::internal::CaptureStdout();
+    run.OnBnClickedStart();
+    EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(fileBytes(workspace::kErrorCode), "e001");
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
+}
+
+// A system without threads to spare: the run fails like a failed download and the buttons come
+// back, whether the stage thread or a worker could not be started.
+TEST_F(TestRunFixture, NoThreadForTheStagesOrAWorkerEndsTheRunAsFailed) {
+    testing::RunningTestService service(threeServers(""));
+    for (const int threadsGiven : {0, 2}) {
+        TestRunSettings settings;
+        settings.service = service.endpoint();
+        settings.timing = TestRunTiming::shortPauses();
+        settings.assignments = &assignments_;
+        auto given = std::make_shared<std::atomic<int>>(0);
+        settings.startThread =
+            [given, threadsGiven](std::function<void()> body) -> std::optional<std::thread> {
+            if (given->fetch_add(1) >= threadsGiven) {
+                return std::nullopt;
+            }
+            return std::thread(std::move(body));
+        };
+        FakeWindow window;
+        TestRun run(settings, window, std::make_shared<WindowChannel>(window, runAtOnce()));
+        ::testing::internal::CaptureStdout();
+        run.OnBnClickedStart();
+        EXPECT_EQ(run.waitForRunsToEnd(30s), std::optional<bool>(false));
+        ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "-1") << threadsGiven;
+        EXPECT_EQ(fileBytes(workspace::kUploadStatus), "-1");
+        EXPECT_EQ(fileBytes(workspace::kErrorCode), "e002");
+        EXPECT_EQ(window.look(WindowButton::Restart), "restart visible enabled");
+        EXPECT_EQ(window.look(WindowButton::Cancel), "cancel visible enabled");
+    }
+}
+
+// A Restart's assignment may refill the server list while the ended run still reports: the
+// report names the servers the run measured.
+TEST_F(TestRunFixture, ARunReportsTheServersItRanWith) {
+    const std::string reportLog = (folder() / "reports.txt").string();
+    testing::RunningTestService service(threeServers(reportLog));
+    putFile("iperf/recorded/hold", "");
+    TestRun run = makeRun(service.endpoint());
+    ::testing::internal::CaptureStdout();
+    run.OnBnClickedStart();
+    // While the stages run, another assignment changes the list.
+    tools::TestServiceConfig other;
+    other.servers = {"127.0.0.9:6000"};
+    testing::RunningTestService otherService(other);
+    EXPECT_EQ(requestIperfServer(otherService.endpoint(), assignments_), 1);
+    std::filesystem::remove("iperf/recorded/hold");
+    EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(fileBytes(reportLog).substr(0, 60),
+              "ipAddress=127.0.0.1,127.0.0.1,127.0.0.1&port=25301,25302,253");
+}
+
+// After the window has gone, the stage thread runs the test to its end and touches no window.
+TEST_F(TestRunFixture, AClosedWindowIsNotTouchedAgain) {
+    testing::RunningTestService service(threeServers(""));
+    putFile("iperf/recorded/hold", "");
+    TestRun run = makeRun(service.endpoint());
+    ::testing::internal::CaptureStdout();
+    run.OnBnClickedStart();
+    channel_->close();
+    const std::size_t operationsBefore = window_.operations().size();
+    std::filesystem::remove("iperf/recorded/hold");
+    EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(window_.operations().size(), operationsBefore);
+    EXPECT_NE(fileBytes(workspace::kFinal), "<missing>");
 }
 
 }  // namespace

@@ -45,11 +45,12 @@ TEST_F(TestService, AnswersTheFourRequests) {
     const std::string query =
         "ipAddress=127.0.0.1,127.0.0.1&port=5201,5202&downloadResult=1878.50&uploadResult=940.25"
         "&platform=Win";
-    EXPECT_EQ(bodyOf(endpoint, "GET /speedtest25g/speedtest/log_result_dynamic.jsp?" + query +
-                                   " HTTP/1.1"),
+    EXPECT_EQ(bodyOf(endpoint,
+                     "GET /speedtest25g/speedtest/log_result_dynamic.jsp?" + query + " HTTP/1.1"),
               "OK");
-    EXPECT_EQ(bodyOf(endpoint, "GET /speedtest25g/speedtest/log_result_dynamic.jsp?second HTTP/1.1"),
-              "OK");
+    EXPECT_EQ(
+        bodyOf(endpoint, "GET /speedtest25g/speedtest/log_result_dynamic.jsp?second HTTP/1.1"),
+        "OK");
     EXPECT_EQ(fileBytes(reportLog), query + "\nsecond\n");
 
     const ExchangeOutcome unknown = exchangeWithService(endpoint, "GET /other HTTP/1.1");

@@ -31,7 +31,7 @@ struct ScriptStep {
 // and joins that thread within a fraction of a second, even in the middle of a hang or a pause.
 // requests() may be called from any thread.
 class ScriptedService {
-public:
+  public:
     explicit ScriptedService(std::vector<ScriptStep> script);
     ScriptedService(const ScriptedService&) = delete;
     ScriptedService& operator=(const ScriptedService&) = delete;
@@ -41,7 +41,7 @@ public:
     // The request bytes received on each connection so far, in order.
     std::vector<std::string> requests() const;
 
-private:
+  private:
     void serve();
     void play(platform::TcpSocket& connection);
     void pauseUnlessStopped(std::chrono::milliseconds pause);

@@ -85,9 +85,9 @@ std::string answerRequest(const TestServiceConfig& config, std::string_view requ
     }
     if (path == kReportPath) {
         const std::size_t question = target.find('?');
-        appendReport(config.reportLog,
-                     question == std::string_view::npos ? std::string_view{}
-                                                        : target.substr(question + 1));
+        appendReport(config.reportLog, question == std::string_view::npos
+                                           ? std::string_view{}
+                                           : target.substr(question + 1));
         return reply("200 OK", "OK");
     }
     return reply("404 Not Found", "not found");

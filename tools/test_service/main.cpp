@@ -15,7 +15,9 @@ namespace {
 
 std::atomic<bool> stopRequested{false};
 
-extern "C" void requestStop(int /*signal*/) { stopRequested.store(true); }
+extern "C" void requestStop(int /*signal*/) {
+    stopRequested.store(true);
+}
 
 constexpr std::string_view kUsage =
     "usage: kestova-test-service [--port N] [--servers ADDR:PORT,...] [--latest-version TEXT]\n"

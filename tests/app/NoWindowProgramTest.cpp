@@ -1,0 +1,140 @@
+// The program itself, without a window, in a program folder of its own made from the build's.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ChildProcess.h"
+#include "platform/TcpSocket.h"
+#include "support/ProgramFolderFixture.h"
+#include "support/RunningTestService.h"
+#include "testrun/WorkspaceFiles.h"
+
+namespace kestova {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::uint16_t freeLoopbackPort() {
+    return platform::TcpListener::listenOnLoopback(0)->port();
+}
+
+// An iperf3 server on a loopback port, for as long as the object lives.
+class IperfServer {
+  public:
+    IperfServer()
+        : port_(freeLoopbackPort()),
+          process_(platform::ChildProcess::startProgram(
+              {"iperf3", "-s", "-B", "127.0.0.1", "-p", std::to_string(port_)})) {
+        for (int i = 0; i < 100 && !accepts(); ++i) {
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+    ~IperfServer() {
+        if (process_) {
+            ::kill(process_->pid(), SIGTERM);
+            process_->waitForExit(5s);
+        }
+    }
+    std::uint16_t port() const { return port_; }
+
+  private:
+    bool accepts() const {
+        std::optional<platform::TcpSocket> socket = platform::TcpSocket::open();
+        return socket && socket->connect({0x7f000001, port_}, 1s) == platform::IoStatus::Ok;
+    }
+
+    std::uint16_t port_;
+    std::optional<platform::ChildProcess> process_;
+};
+
+class NoWindowProgram : public testing::ProgramFolderTest {
+  protected:
+    void SetUp() override {
+        ProgramFolderTest::SetUp();
+        std::filesystem::copy(KESTOVA_DIST_DIR, folder(),
+                              std::filesystem::copy_options::recursive |
+                                  std::filesystem::copy_options::copy_symlinks |
+                                  std::filesystem::copy_options::overwrite_existing);
+    }
+
+    // Runs the program in the folder; its exit status, with the run log in runlog.txt.
+    int runProgram(const std::string& arguments) {
+        const std::string command = "timeout 300 " + (folder() / "kestova-speedtest").string() +
+                                    " --no-window " + arguments + " > " +
+                                    (folder() / "runlog.txt").string() + " 2>&1";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+double receiverTotal(const std::string& output) {
+    const std::regex total(R"(\[SUM\].*\s([0-9.]+) Mbits/sec\s+receiver)");
+    std::smatch match;
+    EXPECT_TRUE(std::regex_search(output, match, total)) << output;
+    return match.empty() ? -1 : std::stod(match[1]);
+}
+
+TEST_F(NoWindowProgram, ACompleteTestAgainstRealIperf3ServersReportsTheirSum) {
+    IperfServer first;
+    IperfServer second;
+    tools::TestServiceConfig config;
+    config.servers = {"127.0.0.1:" + std::to_string(first.port()),
+                      "127.0.0.1:" + std::to_string(second.port())};
+    config.latestVersion = fileBytes(workspace::kLocalVersion);
+    testing::RunningTestService service(config);
+
+    EXPECT_EQ(runProgram("--short-pauses --service 127.0.0.1:" + std::to_string(service.port())), 0)
+        << fileBytes("runlog.txt");
+
+    const double download = receiverTotal(fileBytes("speedTest/dn_speed_0.txt")) +
+                            receiverTotal(fileBytes("speedTest/dn_speed_1.txt"));
+    const double upload = receiverTotal(fileBytes("speedTest/up_speed_0.txt")) +
+                          receiverTotal(fileBytes("speedTest/up_speed_1.txt"));
+    const std::regex summary(
+        R"(Server IP=127\.0\.0\.1,127\.0\.0\.1, Server Port=\d+,\d+, downloadResult=([0-9.]+)Mbps, uploadResult=([0-9.]+)Mbps)");
+    const std::string final = fileBytes(workspace::kFinal);
+    std::smatch figures;
+    ASSERT_TRUE(std::regex_match(final, figures, summary)) << final;
+    EXPECT_NEAR(std::stod(figures[1]), download, 0.01);
+    EXPECT_NEAR(std::stod(figures[2]), upload, 0.01);
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
+}
+
+TEST_F(NoWindowProgram, AnUnreachableServiceEndsWithStatusOne) {
+    const std::uint16_t closedPort = freeLoopbackPort();
+    EXPECT_EQ(runProgram("--short-pauses --service 127.0.0.1:" + std::to_string(closedPort)), 1);
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "-1");
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "-1");
+    EXPECT_EQ(fileBytes(workspace::kErrorCode), "e001");
+    EXPECT_EQ(fileBytes(workspace::kVersionStatus), "2");
+}
+
+TEST_F(NoWindowProgram, AFailedStageEndsWithStatusOne) {
+    tools::TestServiceConfig config;
+    config.servers = {"127.0.0.1:" + std::to_string(freeLoopbackPort())};  // nobody serves there
+    config.latestVersion = fileBytes(workspace::kLocalVersion);
+    testing::RunningTestService service(config);
+    EXPECT_EQ(runProgram("--short-pauses --service 127.0.0.1:" + std::to_string(service.port())),
+              1);
+    EXPECT_EQ(fileBytes(workspace::kErrorCode), "e002");
+    EXPECT_NE(fileBytes(workspace::kFinal).find("downloadResult=errorMbps"), std::string::npos);
+}
+
+TEST_F(NoWindowProgram, BadArgumentsEndWithStatusTwo) {
+    EXPECT_EQ(runProgram("--service host:0"), 2);
+    EXPECT_EQ(runProgram("--bogus"), 2);
+    EXPECT_EQ(runProgram("--workdir /nonexistent/kestova"), 2);
+}
+
+}  // namespace
+}  // namespace kestova
