@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 #include <thread>
@@ -21,7 +22,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::optional<int> spawnQuietly(const char* program, std::vector<std::string> arguments,
-                                bool searchPath) {
+                                bool searchPath, int outputFd = -1) {
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
@@ -32,6 +33,10 @@ std::optional<int> spawnQuietly(const char* program, std::vector<std::string> ar
         return std::nullopt;
     }
     for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (stream == STDOUT_FILENO && outputFd >= 0) {
+            ::posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
+            continue;
+        }
         ::posix_spawn_file_actions_addopen(&actions, stream, "/dev/null",
                                            stream == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
     }
@@ -97,6 +102,50 @@ std::optional<ChildProcess> ChildProcess::startProgram(const std::vector<std::st
         return std::nullopt;
     }
     return ChildProcess(*pid);
+}
+
+std::optional<std::string> ChildProcess::captureOutput(const std::vector<std::string>& command,
+                                                       std::chrono::milliseconds timeout,
+                                                       std::size_t maxBytes) {
+    if (command.empty()) {
+        return std::nullopt;
+    }
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        return std::nullopt;
+    }
+    const std::optional<int> pid = spawnQuietly(command.front().c_str(), command, true, pipeEnds[1]);
+    ::close(pipeEnds[1]);
+    if (!pid) {
+        ::close(pipeEnds[0]);
+        return std::nullopt;
+    }
+    ChildProcess child(*pid);
+    const Clock::time_point deadline = Clock::now() + timeout;
+    std::string output;
+    bool finished = false;
+    while (!finished) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd entry{pipeEnds[0], POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
+            break;
+        }
+        char buffer[4096];
+        const ssize_t got = ::read(pipeEnds[0], buffer, sizeof buffer);
+        if (got > 0) {
+            output.append(buffer, std::min(static_cast<std::size_t>(got),
+                                           maxBytes - std::min(maxBytes, output.size())));
+        } else if (got == 0 || errno != EINTR) {
+            finished = true;
+        }
+    }
+    ::close(pipeEnds[0]);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (!finished || !child.waitForExit(std::max(left, std::chrono::milliseconds(0)))) {
+        return std::nullopt;
+    }
+    return output;
 }
 
 bool ChildProcess::waitForExit(std::chrono::milliseconds timeout) {

@@ -19,6 +19,13 @@ class ChildProcess {
     // Runs a program found on PATH with the arguments, not through a shell.
     static std::optional<ChildProcess> startProgram(const std::vector<std::string>& command);
 
+    // Runs a program found on PATH and returns what it printed on standard output, at most
+    // maxBytes; nothing when it could not be started or did not finish within the time-out (it
+    // is then left to end by itself).
+    static std::optional<std::string> captureOutput(const std::vector<std::string>& command,
+                                                    std::chrono::milliseconds timeout,
+                                                    std::size_t maxBytes = 65536);
+
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&&) = delete;
     ChildProcess(const ChildProcess&) = delete;

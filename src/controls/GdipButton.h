@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QImage>
+#include <QTimer>
+#include <memory>
+
+#include "controls/GdiPlusBitmap.h"
+
+// A push button that shows one PNG picture over what its parent shows under it, with four looks
+// made from that one picture: normal, pressed (one pixel right and down), hot (brighter, while the
+// pointer rests on it) and disabled (grey, half transparent). The looks are made once, on the
+// first paint that finds a picture; every later paint copies one of them.
+class CGdipButton : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    enum class Face { None, Normal, Pressed, Hot, Disabled };
+
+    explicit CGdipButton(QWidget* parent = nullptr);
+    ~CGdipButton() override;
+
+    // Loads the button's picture, the PNG resource id; the button owns it.
+    bool LoadImageResource(unsigned id);
+
+    // When non-zero the button shows its disabled look, whatever else holds. Whoever enables or
+    // disables the button sets it to match first.
+    int m_disabledLook = 0;
+
+    bool facesBuilt() const { return m_facesBuilt != 0; }
+    Face currentFace() const { return m_currentFace; }
+    const QImage& face(Face which) const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void buildFaces(QPainter& target);
+    QImage snapshotOfParent() const;
+    QImage faceWith(const QImage& picture, QPoint at) const;
+    void markHovering();
+
+    int m_facesBuilt = 0;
+    int m_hovering = 0;
+    int m_tracking = 0;
+    std::unique_ptr<CGdiPlusBitmapResource> m_image;
+    QImage m_faceBackground;
+    QImage m_faceNormal;
+    QImage m_facePressed;
+    QImage m_faceHot;
+    QImage m_faceDisabled;
+    Face m_currentFace = Face::None;
+    QTimer m_hoverTimer;
+};
