@@ -21,7 +21,9 @@ const ColourMatrix kDisabledMatrix = {{
 
 namespace {
 
-float unit(int channel) { return static_cast<float>(channel) / 255.0f; }
+float unit(int channel) {
+    return static_cast<float>(channel) / 255.0f;
+}
 
 int toChannel(float value) {
     return static_cast<int>(std::lround(std::clamp(value, 0.0f, 1.0f) * 255.0f));
@@ -43,8 +45,8 @@ QImage applyColourMatrix(const QImage& picture, const ColourMatrix& matrix) {
                     out[column] += in[row] * matrix[row][column];
                 }
             }
-            line[x] = qRgba(toChannel(out[0]), toChannel(out[1]), toChannel(out[2]),
-                            toChannel(out[3]));
+            line[x] =
+                qRgba(toChannel(out[0]), toChannel(out[1]), toChannel(out[2]), toChannel(out[3]));
         }
     }
     return result;

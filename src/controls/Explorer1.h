@@ -8,7 +8,7 @@
 class CExplorer1 : public QWebEngineView {
     Q_OBJECT
 
-public:
+  public:
     explicit CExplorer1(QWidget* parent = nullptr);
 
     void Navigate(const QString& path);

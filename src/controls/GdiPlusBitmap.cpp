@@ -4,7 +4,9 @@
 
 CGdiPlusBitmap::~CGdiPlusBitmap() = default;
 
-CGdiPlusBitmapResource::~CGdiPlusBitmapResource() { Clear(); }
+CGdiPlusBitmapResource::~CGdiPlusBitmapResource() {
+    Clear();
+}
 
 void CGdiPlusBitmapResource::Clear() {
     m_bitmap.reset();

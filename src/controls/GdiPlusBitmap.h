@@ -6,7 +6,7 @@
 
 // A decoded picture that keeps its alpha channel; holds nothing until something is loaded.
 class CGdiPlusBitmap {
-public:
+  public:
     CGdiPlusBitmap() = default;
     CGdiPlusBitmap(const CGdiPlusBitmap&) = delete;
     CGdiPlusBitmap& operator=(const CGdiPlusBitmap&) = delete;
@@ -16,13 +16,13 @@ public:
     operator const QImage*() const { return m_bitmap.get(); }
     const QImage* bitmap() const { return m_bitmap.get(); }
 
-protected:
+  protected:
     std::unique_ptr<QImage> m_bitmap;
 };
 
 // A button face from the program's resources: the PNG file ":/png/<id>.png".
 class CGdiPlusBitmapResource : public CGdiPlusBitmap {
-public:
+  public:
     CGdiPlusBitmapResource() = default;
     ~CGdiPlusBitmapResource() override;
 
@@ -33,6 +33,6 @@ public:
 
     bool holdsBytes() const { return !m_buffer.isEmpty(); }
 
-private:
+  private:
     QByteArray m_buffer;
 };

@@ -14,7 +14,7 @@
 class CGdipButton : public QAbstractButton {
     Q_OBJECT
 
-public:
+  public:
     enum class Face { None, Normal, Pressed, Hot, Disabled };
 
     explicit CGdipButton(QWidget* parent = nullptr);
@@ -31,13 +31,13 @@ public:
     Face currentFace() const { return m_currentFace; }
     const QImage& face(Face which) const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
-private:
+  private:
     void buildFaces(QPainter& target);
     QImage snapshotOfParent() const;
     QImage faceWith(const QImage& picture, QPoint at) const;

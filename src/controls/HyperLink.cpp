@@ -24,7 +24,7 @@ int openAddressOnDesktop(const QString& address) {
     const std::vector<std::string> words =
         kestova::platform::commandWords(kestova::platform::browserCommandLine(*exec, text));
     return kestova::platform::ChildProcess::startProgram(words) ? CHyperLink::kOpened
-                                                                 : CHyperLink::kNotFound;
+                                                                : CHyperLink::kNotFound;
 }
 
 CHyperLink::CHyperLink(const QString& text, QWidget* parent)
@@ -35,7 +35,9 @@ CHyperLink::CHyperLink(const QString& text, QWidget* parent)
     PreSubclassWindow();
 }
 
-CHyperLink::~CHyperLink() { m_trackTimer.stop(); }
+CHyperLink::~CHyperLink() {
+    m_trackTimer.stop();
+}
 
 void CHyperLink::PreSubclassWindow() {
     if (m_address.isEmpty()) {
@@ -163,7 +165,9 @@ void CHyperLink::clicked() {
     }
 }
 
-int CHyperLink::OpenAddress(const QString& address) { return m_opener(address); }
+int CHyperLink::OpenAddress(const QString& address) {
+    return m_opener(address);
+}
 
 QString CHyperLink::failureMessage(int code) {
     QString detail;

@@ -15,7 +15,7 @@
 class CHyperLink : public QLabel {
     Q_OBJECT
 
-public:
+  public:
     enum UnderlineMode { UnderlineOnHover = -1, UnderlineNever = 0, UnderlineAlways = 1 };
 
     // Open results: above 32 means opened.
@@ -50,12 +50,12 @@ public:
     QColor m_colourVisited{85, 26, 139};
     QColor m_colourHover{255, 0, 0};
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     void PreSubclassWindow();
     void LoadFallbackPointer();
     void checkPointerLeft();

@@ -9,7 +9,7 @@
 // goes to an off-screen picture of the area, in the target's coordinates, and reaches the target
 // in one step when the object ends. An all-zero area stands for the target's clip area.
 class XCMemDC {
-public:
+  public:
     XCMemDC(QPainter& target, const QRect& area);
     XCMemDC(const XCMemDC&) = delete;
     XCMemDC& operator=(const XCMemDC&) = delete;
@@ -20,7 +20,7 @@ public:
     // What has been drawn so far, the area's top left corner at (0, 0).
     const QImage& picture() const { return m_bitmap; }
 
-private:
+  private:
     QPainter& m_target;
     QRect m_area;
     QImage m_bitmap;

@@ -114,7 +114,8 @@ std::optional<std::string> ChildProcess::captureOutput(const std::vector<std::st
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
         return std::nullopt;
     }
-    const std::optional<int> pid = spawnQuietly(command.front().c_str(), command, true, pipeEnds[1]);
+    const std::optional<int> pid =
+        spawnQuietly(command.front().c_str(), command, true, pipeEnds[1]);
     ::close(pipeEnds[1]);
     if (!pid) {
         ::close(pipeEnds[0]);
@@ -141,7 +142,8 @@ std::optional<std::string> ChildProcess::captureOutput(const std::vector<std::st
         }
     }
     ::close(pipeEnds[0]);
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (!finished || !child.waitForExit(std::max(left, std::chrono::milliseconds(0)))) {
         return std::nullopt;
     }

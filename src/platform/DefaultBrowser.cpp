@@ -98,6 +98,8 @@ std::optional<std::string> defaultBrowserExecLine() {
     return std::nullopt;
 }
 
-bool runningAsRoot() { return ::geteuid() == 0; }
+bool runningAsRoot() {
+    return ::geteuid() == 0;
+}
 
 }  // namespace kestova::platform

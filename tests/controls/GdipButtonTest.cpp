@@ -16,15 +16,15 @@ namespace {
 
 // A parent that paints one known colour where its buttons stand.
 class PlainParent : public QWidget {
-public:
+  public:
     QColor colour{10, 200, 30};
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* /*event*/) override { QPainter(this).fillRect(rect(), colour); }
 };
 
 class ImageButton : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         parent_.resize(300, 100);
         button_ = new CGdipButton(&parent_);
@@ -63,9 +63,9 @@ TEST_F(ImageButton, NormalFaceShowsThePictureOverTheParent) {
     const QImage face = shown();
     const QImage& picture = *picture_.bitmap();
     EXPECT_TRUE(button_->facesBuilt());
-    EXPECT_EQ(face.pixel(0, 0), parent_.colour.rgb());      // transparent corner
-    EXPECT_EQ(face.pixel(182, 20), parent_.colour.rgb());    // strip right of the picture
-    EXPECT_EQ(face.pixel(90, 41), parent_.colour.rgb());     // strip below it
+    EXPECT_EQ(face.pixel(0, 0), parent_.colour.rgb());     // transparent corner
+    EXPECT_EQ(face.pixel(182, 20), parent_.colour.rgb());  // strip right of the picture
+    EXPECT_EQ(face.pixel(90, 41), parent_.colour.rgb());   // strip below it
     EXPECT_TRUE(withinOne(face.pixel(90, 20), over(picture.pixel(90, 20), parent_.colour)));
 }
 

@@ -125,12 +125,12 @@ int main(int argc, char** argv) {
     }
     const QDir folder(QString::fromLocal8Bit(argv[1]));
     const Face faces[] = {
-        {169, "開始測試", true, false}, {170, "Close", false, false},
-        {171, "關閉", true, false},     {172, "Restart test", false, false},
-        {173, "重新測試", true, false}, {174, "Start", false, false},
+        {169, "開始測試", true, false},     {170, "Close", false, false},
+        {171, "關閉", true, false},         {172, "Restart test", false, false},
+        {173, "重新測試", true, false},     {174, "Start", false, false},
         {175, "Restart test", false, true}, {176, "關閉", true, true},
-        {177, "Close", false, true},    {178, "重新測試", true, true},
-        {181, "Update", false, false},  {184, "更新", true, false},
+        {177, "Close", false, true},        {178, "重新測試", true, true},
+        {181, "Update", false, false},      {184, "更新", true, false},
     };
     bool written = true;
     for (const Face& face : faces) {
