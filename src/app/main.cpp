@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/TarnApp.h"
 #include "platform/OpenAddress.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SystemValues.h"
@@ -64,10 +65,9 @@ int main(int argc, char** argv) {
         std::cerr << "kestova-speedtest: " << *error << "\n";
         return 2;
     }
-    if (!parsed.options->noWindow) {
-        std::cerr
-            << "kestova-speedtest: the window is not part of this build yet; use --no-window\n";
-        return 2;
+    if (parsed.options->noWindow) {
+        return runWithoutWindow(*parsed.options);
     }
-    return runWithoutWindow(*parsed.options);
+    CTarnApp application;
+    return application.InitInstance(argc, argv, *parsed.options);
 }

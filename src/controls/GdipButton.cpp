@@ -18,6 +18,7 @@ CGdipButton::~CGdipButton() = default;
 
 bool CGdipButton::LoadImageResource(unsigned id) {
     m_image = std::make_unique<CGdiPlusBitmapResource>();
+    m_imageId = id;
     return m_image->LoadFromResource(id);
 }
 

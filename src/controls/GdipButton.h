@@ -27,6 +27,8 @@ class CGdipButton : public QAbstractButton {
     // disables the button sets it to match first.
     int m_disabledLook = 0;
 
+    // The resource id last loaded, 0 before any.
+    unsigned imageId() const { return m_imageId; }
     bool facesBuilt() const { return m_facesBuilt != 0; }
     Face currentFace() const { return m_currentFace; }
     const QImage& face(Face which) const;
@@ -47,6 +49,7 @@ class CGdipButton : public QAbstractButton {
     int m_hovering = 0;
     int m_tracking = 0;
     std::unique_ptr<CGdiPlusBitmapResource> m_image;
+    unsigned m_imageId = 0;
     QImage m_faceBackground;
     QImage m_faceNormal;
     QImage m_facePressed;

@@ -8,11 +8,15 @@
 
 namespace kestova {
 
-StartUpFacts runStartUpChecks(const platform::SystemValues& values,
-                              const ServiceEndpoint& endpoint) {
+void resetStatusFiles() {
     writeStatusFile(workspace::kDownloadStatus, "0");
     writeStatusFile(workspace::kUploadStatus, "0");
     writeStatusFile(workspace::kVersionStatus, "");
+}
+
+StartUpFacts runStartUpChecks(const platform::SystemValues& values,
+                              const ServiceEndpoint& endpoint) {
+    resetStatusFiles();
     StartUpFacts facts;
     facts.language = detectLanguage(values);
     facts.browserRecent = detectIeVersion(values);

@@ -14,6 +14,10 @@ struct StartUpFacts {
     int versionResult = 0;  // 0 up to date, 1 upgrade required, 2 service unreachable
 };
 
+// Before the start-up checks: both stage statuses "0" (no test yet) and an empty version status
+// (no answer yet).
+void resetStatusFiles();
+
 // The start-up checks, in their order: both stage statuses "0" and an empty version status (no
 // test yet, no answer yet), then the language, the web engine and the version check.
 StartUpFacts runStartUpChecks(const platform::SystemValues& values,

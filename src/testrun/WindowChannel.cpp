@@ -8,24 +8,21 @@ WindowChannel::WindowChannel(WindowOperations& window, Dispatcher dispatcher)
     : window_(&window), dispatcher_(std::move(dispatcher)) {}
 
 void WindowChannel::post(std::function<void(WindowOperations&)> work) {
-    Dispatcher dispatcher;
-    {
-        const std::lock_guard<std::mutex> guard(lock_);
-        if (window_ == nullptr) {
-            return;
-        }
-        dispatcher = dispatcher_;
+    // Dispatching under the lock: close() cannot finish while a post may still reach the window.
+    const std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (window_ == nullptr) {
+        return;
     }
-    dispatcher([self = shared_from_this(), work = std::move(work)] { self->runIfOpen(work); });
+    dispatcher_([self = shared_from_this(), work = std::move(work)] { self->runIfOpen(work); });
 }
 
 void WindowChannel::close() {
-    const std::lock_guard<std::mutex> guard(lock_);
+    const std::lock_guard<std::recursive_mutex> guard(lock_);
     window_ = nullptr;
 }
 
 void WindowChannel::runIfOpen(const std::function<void(WindowOperations&)>& work) {
-    const std::lock_guard<std::mutex> guard(lock_);
+    const std::lock_guard<std::recursive_mutex> guard(lock_);
     if (window_ != nullptr) {
         work(*window_);
     }

@@ -26,7 +26,8 @@ class WindowChannel : public std::enable_shared_from_this<WindowChannel> {
   private:
     void runIfOpen(const std::function<void(WindowOperations&)>& work);
 
-    std::mutex lock_;
+    // Recursive: a dispatcher that runs the work at once re-enters the channel on the same thread.
+    std::recursive_mutex lock_;
     WindowOperations* window_;
     Dispatcher dispatcher_;
 };

@@ -1,0 +1,148 @@
+#include "app/TarnDlg.h"
+
+#include <QDir>
+#include <QMetaObject>
+#include <QPainter>
+#include <QPointer>
+
+#include "controls/Explorer1.h"
+#include "controls/GdipButton.h"
+#include "controls/HyperLink.h"
+#include "probes/BrowserVersionProbe.h"
+#include "probes/LanguageProbe.h"
+#include "service/VersionCheck.h"
+#include "testrun/StartUp.h"
+
+namespace {
+
+constexpr const char* kIperfProjectAddress = "https://iperf.fr/";
+
+// Hands work from any thread to the window's thread; Qt drops it if the window is gone first.
+kestova::WindowChannel::Dispatcher queuedOn(QObject* window) {
+    return [window = QPointer<QObject>(window)](std::function<void()> work) {
+        if (window) {
+            QMetaObject::invokeMethod(window, std::move(work), Qt::QueuedConnection);
+        }
+    };
+}
+
+}  // namespace
+
+CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemValues& values,
+                   QWidget* parent)
+    : QDialog(parent),
+      m_values(values),
+      m_service(settings.service),
+      m_browser(new CExplorer1(this)),
+      m_restartButton(new CGdipButton(this)),
+      m_startButton(new CGdipButton(this)),
+      m_cancelButton(new CGdipButton(this)),
+      m_poweredByLink(new CHyperLink(QString(73, QLatin1Char(' ')), this)),
+      m_icon(QStringLiteral(":/icon/128.png")),
+      m_channel(std::make_shared<kestova::WindowChannel>(*this, queuedOn(this))) {
+    // A fixed window without close, minimise or maximise boxes; the cancel button ends it.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setFixedSize(kClientWidth, kClientHeight);
+    setWindowTitle(QStringLiteral("Kestova Connection Speed Test"));
+    m_browser->setGeometry(0, 0, 1200, 767);
+    m_cancelButton->setGeometry(621, 788, 183, 42);
+    m_startButton->setGeometry(398, 788, 183, 42);
+    m_restartButton->setGeometry(398, 788, 183, 42);
+    m_restartButton->hide();
+    m_poweredByLink->setGeometry(990, 834, 210, 20);
+    setTabOrder(m_browser, m_cancelButton);
+    setTabOrder(m_cancelButton, m_startButton);
+    setTabOrder(m_startButton, m_restartButton);
+    setTabOrder(m_restartButton, m_poweredByLink);
+    m_startButton->setAccessibleName(QStringLiteral("start"));
+    m_restartButton->setAccessibleName(QStringLiteral("Restart"));
+    m_cancelButton->setAccessibleName(QStringLiteral("cancel"));
+
+    connect(m_startButton, &QAbstractButton::clicked, this, &CTarnDlg::OnBnClickedStart);
+    connect(m_restartButton, &QAbstractButton::clicked, this, &CTarnDlg::OnBnClickedRestart);
+    connect(m_cancelButton, &QAbstractButton::clicked, this, &QDialog::reject);
+    m_testRun = std::make_unique<kestova::TestRun>(std::move(settings), *this, m_channel);
+}
+
+CTarnDlg::~CTarnDlg() {
+    // A test still running carries on without the window.
+    m_channel->close();
+}
+
+bool CTarnDlg::OnInitDialog() {
+    kestova::resetStatusFiles();
+    setWindowIcon(m_icon);
+    const std::string language = kestova::detectLanguage(m_values);
+    const bool chinese = language == "zh";
+    setWindowTitle(chinese ? QStringLiteral("凱斯沃寬速度測試")
+                           : QStringLiteral("Kestova Connection Speed Test"));
+    const int browserRecent = kestova::detectIeVersion(m_values);
+    if (browserRecent != 1) {
+        disableButton(kestova::WindowButton::Start);
+    }
+    const int version = kestova::checkClientVersion(m_service);
+    m_updateOffered = version != 0 && version != 2 && browserRecent == 1;
+    m_browser->Navigate(QDir::current().filePath(m_updateOffered
+                                                     ? QStringLiteral("speedTest/download.html")
+                                                     : QStringLiteral("speedTest/index.html")));
+    loadButtonImages(chinese);
+    m_poweredByLink->SetAddress(QString::fromLatin1(kIperfProjectAddress));
+    m_poweredByLink->SetUnderlineMode(CHyperLink::UnderlineNever);
+    m_poweredByLink->SetPointer(QCursor(Qt::PointingHandCursor));
+    return true;
+}
+
+void CTarnDlg::loadButtonImages(bool chinese) {
+    if (chinese) {
+        m_startButton->LoadImageResource(m_updateOffered ? 184 : 169);
+        m_restartButton->LoadImageResource(m_updateOffered ? 184 : 173);
+        m_cancelButton->LoadImageResource(171);
+    } else {
+        m_startButton->LoadImageResource(m_updateOffered ? 181 : 174);
+        m_restartButton->LoadImageResource(m_updateOffered ? 181 : 172);
+        m_cancelButton->LoadImageResource(170);
+    }
+}
+
+void CTarnDlg::OnBnClickedStart() { m_testRun->OnBnClickedStart(); }
+
+void CTarnDlg::OnBnClickedRestart() { m_testRun->OnBnClickedRestart(); }
+
+CGdipButton& CTarnDlg::button(kestova::WindowButton which) const {
+    switch (which) {
+        case kestova::WindowButton::Start:
+            return *m_startButton;
+        case kestova::WindowButton::Restart:
+            return *m_restartButton;
+        case kestova::WindowButton::Cancel:
+            break;
+    }
+    return *m_cancelButton;
+}
+
+void CTarnDlg::disableButton(kestova::WindowButton which) {
+    button(which).m_disabledLook = 1;
+    button(which).setEnabled(false);
+    button(which).update();
+}
+
+void CTarnDlg::enableButton(kestova::WindowButton which) {
+    button(which).m_disabledLook = 0;
+    button(which).setEnabled(true);
+    button(which).update();
+}
+
+void CTarnDlg::hideButton(kestova::WindowButton which) { button(which).hide(); }
+
+void CTarnDlg::showButton(kestova::WindowButton which) { button(which).show(); }
+
+bool CTarnDlg::isButtonVisible(kestova::WindowButton which) const {
+    return !button(which).isHidden();
+}
+
+void CTarnDlg::reloadPage() { m_browser->Refresh(); }
+
+void CTarnDlg::paintEvent(QPaintEvent* /*event*/) {
+    static const QImage background(QStringLiteral(":/bitmap/179.png"));
+    QPainter(this).drawImage(QPoint(0, 0), background);
+}
