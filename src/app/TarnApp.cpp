@@ -1,7 +1,7 @@
 #include "app/TarnApp.h"
 
-#include <QApplication>
 #include <QtWebEngineCore/qtwebenginecoreglobal.h>
+#include <QApplication>
 #include <cstdlib>
 
 #include "app/TarnDlg.h"

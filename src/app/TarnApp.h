@@ -4,7 +4,7 @@
 
 // The application: the window runs until it ends, and the program ends with it.
 class CTarnApp {
-public:
+  public:
     // The settings key name of the program; nothing is stored under it.
     static constexpr const char* kSettingsKey = "Local AppWizard-Generated Applications";
 

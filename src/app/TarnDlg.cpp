@@ -104,9 +104,13 @@ void CTarnDlg::loadButtonImages(bool chinese) {
     }
 }
 
-void CTarnDlg::OnBnClickedStart() { m_testRun->OnBnClickedStart(); }
+void CTarnDlg::OnBnClickedStart() {
+    m_testRun->OnBnClickedStart();
+}
 
-void CTarnDlg::OnBnClickedRestart() { m_testRun->OnBnClickedRestart(); }
+void CTarnDlg::OnBnClickedRestart() {
+    m_testRun->OnBnClickedRestart();
+}
 
 CGdipButton& CTarnDlg::button(kestova::WindowButton which) const {
     switch (which) {
@@ -132,15 +136,21 @@ void CTarnDlg::enableButton(kestova::WindowButton which) {
     button(which).update();
 }
 
-void CTarnDlg::hideButton(kestova::WindowButton which) { button(which).hide(); }
+void CTarnDlg::hideButton(kestova::WindowButton which) {
+    button(which).hide();
+}
 
-void CTarnDlg::showButton(kestova::WindowButton which) { button(which).show(); }
+void CTarnDlg::showButton(kestova::WindowButton which) {
+    button(which).show();
+}
 
 bool CTarnDlg::isButtonVisible(kestova::WindowButton which) const {
     return !button(which).isHidden();
 }
 
-void CTarnDlg::reloadPage() { m_browser->Refresh(); }
+void CTarnDlg::reloadPage() {
+    m_browser->Refresh();
+}
 
 void CTarnDlg::paintEvent(QPaintEvent* /*event*/) {
     static const QImage background(QStringLiteral(":/bitmap/179.png"));

@@ -20,7 +20,7 @@ class CHyperLink;
 class CTarnDlg : public QDialog, public kestova::WindowOperations {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int kClientWidth = 1200;
     static constexpr int kClientHeight = 853;
 
@@ -47,10 +47,10 @@ public:
     kestova::TestRun& testRun() { return *m_testRun; }
     bool updateOffered() const { return m_updateOffered; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void loadButtonImages(bool chinese);
 
     kestova::platform::SystemValues& m_values;

@@ -16,6 +16,7 @@
 #include "support/ProgramFolderFixture.h"
 #include "support/RunningTestService.h"
 #include "support/ServiceReplies.h"
+#include "support/StandInIperf.h"
 #include "support/TestData.h"
 #include "testrun/StatusFile.h"
 #include "testrun/WorkspaceFiles.h"
@@ -26,7 +27,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::FakeWindow;
 
-const std::vector<std::string> kPorts = {"25301", "25302", "25303"};
+using testing::kRecordedPorts;
 
 // A program folder with a stand-in iperf3 that prints the recorded outputs of three servers, and
 // a test run on a fake window whose every status write is recorded.
@@ -34,18 +35,7 @@ class TestRunFixture : public testing::ProgramFolderTest {
   protected:
     void SetUp() override {
         ProgramFolderTest::SetUp();
-        std::filesystem::create_directories("iperf/recorded");
-        std::filesystem::copy_file(testing::testDataPath("iperf3/stand-in-iperf3.sh"),
-                                   workspace::kIperfClient);
-        std::filesystem::permissions(workspace::kIperfClient, std::filesystem::perms::owner_all);
-        for (std::size_t i = 0; i < kPorts.size(); ++i) {
-            for (const std::string direction : {"dn", "up"}) {
-                std::filesystem::copy_file(
-                    testing::testDataPath("iperf3/" + direction + "_speed_" + std::to_string(i) +
-                                          ".txt"),
-                    "iperf/recorded/" + direction + "_" + kPorts[i] + ".txt");
-            }
-        }
+        testing::installStandInIperf();
         observeStatusWrites([this](const std::string& path, std::string_view value) {
             const std::lock_guard<std::mutex> guard(writesLock_);
             writes_.push_back(std::filesystem::path(path).filename().string() + "=" +
@@ -94,7 +84,7 @@ class TestRunFixture : public testing::ProgramFolderTest {
 
 tools::TestServiceConfig threeServers(const std::string& reportLog) {
     tools::TestServiceConfig config;
-    for (const std::string& port : kPorts) {
+    for (const std::string& port : kRecordedPorts) {
         config.servers.push_back("127.0.0.1:" + port);
     }
     config.reportLog = reportLog;

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QTest>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <functional>
+
+namespace kestova::testing {
+
+// The text the page shows once the condition holds, asking up to 20 s; the last text otherwise.
+inline QString pageTextWhen(QWebEngineView& view,
+                            const std::function<bool(const QString&)>& condition) {
+    QString text;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        bool answered = false;
+        view.page()->runJavaScript(QStringLiteral("document.body ? document.body.innerText : ''"),
+                                   [&](const QVariant& result) {
+                                       text = result.toString();
+                                       answered = true;
+                                   });
+        for (int wait = 0; wait < 100 && !answered; ++wait) {
+            QTest::qWait(10);
+        }
+        if (condition(text)) {
+            return text;
+        }
+        QTest::qWait(200);
+    }
+    return text;
+}
+
+}  // namespace kestova::testing

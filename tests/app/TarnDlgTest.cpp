@@ -1,0 +1,237 @@
+#include "app/TarnDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/PageText.h"
+#include "controls/Explorer1.h"
+#include "controls/GdipButton.h"
+#include "controls/HyperLink.h"
+#include "support/FakeSystemValues.h"
+#include "support/ProgramFolderFixture.h"
+#include "support/RunningTestService.h"
+#include "support/ServiceReplies.h"
+#include "support/StandInIperf.h"
+#include "testrun/WorkspaceFiles.h"
+
+namespace kestova {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::toUtf16LeWithNul;
+using WindowButton = kestova::WindowButton;
+
+class Window : public testing::ProgramFolderTest {
+  protected:
+    void SetUp() override {
+        ProgramFolderTest::SetUp();
+        for (const char* page : {"index.html", "download.html", "speedtest.js", "speedtest.css"}) {
+            std::filesystem::copy_file(std::filesystem::path(KESTOVA_PAGES_DIR) / page,
+                                       std::filesystem::path("speedTest") / page);
+        }
+        putFile(workspace::kLocalVersion, "1.0.0");
+        values_.language = {true, toUtf16LeWithNul("0409")};
+        values_.version = {true, toUtf16LeWithNul("108.0.5359.220")};
+        values_.serviceVersion = values_.version;
+    }
+
+    std::unique_ptr<CTarnDlg> makeWindow(const ServiceEndpoint& service) {
+        TestRunSettings settings;
+        settings.service = service;
+        settings.timing = TestRunTiming::shortPauses();
+        return std::make_unique<CTarnDlg>(settings, values_);
+    }
+
+    testing::FakeSystemValues values_;
+};
+
+// What start-up chooses from the language, the web engine and the version check.
+struct StartUpCase {
+    const char* name;
+    const char* languageCode;
+    const char* engineVersion;
+    std::optional<std::string> latestVersion;  // nothing: the service cannot be reached
+    const char* title;
+    const char* page;
+    std::array<unsigned, 3> images;  // start, Restart, cancel
+    bool startEnabled;
+};
+
+class StartUpChoices : public Window, public ::testing::WithParamInterface<StartUpCase> {};
+
+TEST_P(StartUpChoices, PickTitlePageImagesAndStart) {
+    const StartUpCase& c = GetParam();
+    values_.language = {true, toUtf16LeWithNul(c.languageCode)};
+    values_.version = {true, toUtf16LeWithNul(c.engineVersion)};
+    values_.serviceVersion = {true, std::nullopt};
+    tools::TestServiceConfig config;
+    config.latestVersion = c.latestVersion.value_or("");
+    testing::RunningTestService service(config);
+    const ServiceEndpoint endpoint =
+        c.latestVersion ? service.endpoint() : testing::unresolvableEndpoint();
+
+    std::unique_ptr<CTarnDlg> window = makeWindow(endpoint);
+    window->OnInitDialog();
+    EXPECT_EQ(window->windowTitle().toStdString(), c.title);
+    EXPECT_EQ(window->browser().url().fileName().toStdString(), c.page);
+    EXPECT_EQ(window->browser().url().toLocalFile().toStdString(),
+              (folder() / "speedTest" / c.page).string());
+    EXPECT_EQ(window->button(WindowButton::Start).imageId(), c.images[0]);
+    EXPECT_EQ(window->button(WindowButton::Restart).imageId(), c.images[1]);
+    EXPECT_EQ(window->button(WindowButton::Cancel).imageId(), c.images[2]);
+    EXPECT_EQ(window->button(WindowButton::Start).isEnabled(), c.startEnabled);
+    EXPECT_EQ(window->button(WindowButton::Start).m_disabledLook, c.startEnabled ? 0 : 1);
+    EXPECT_TRUE(window->isButtonVisible(WindowButton::Start));
+    EXPECT_FALSE(window->isButtonVisible(WindowButton::Restart));
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), c.latestVersion ? "0" : "-1");
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), c.latestVersion ? "0" : "-1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StartUpChoices,
+                         ::testing::Values(StartUpCase{"chinese_up_to_date",
+                                                       "0404",
+                                                       "108.0.5359.220",
+                                                       "1.0.0",
+                                                       "凱斯沃寬速度測試",
+                                                       "index.html",
+                                                       {169, 173, 171},
+                                                       true},
+                                           StartUpCase{"chinese_upgrade",
+                                                       "0C04",
+                                                       "108.0.5359.220",
+                                                       "2.0.0",
+                                                       "凱斯沃寬速度測試",
+                                                       "download.html",
+                                                       {184, 184, 171},
+                                                       true},
+                                           StartUpCase{"english_upgrade",
+                                                       "0409",
+                                                       "108.0.5359.220",
+                                                       "2.0.0",
+                                                       "Kestova Connection Speed Test",
+                                                       "download.html",
+                                                       {181, 181, 170},
+                                                       true},
+                                           StartUpCase{"old_engine_no_update_offered",
+                                                       "0409",
+                                                       "8.0.7601.17514",
+                                                       "2.0.0",
+                                                       "Kestova Connection Speed Test",
+                                                       "index.html",
+                                                       {174, 172, 170},
+                                                       false},
+                                           StartUpCase{"service_unreachable",
+                                                       "0409",
+                                                       "108.0.5359.220",
+                                                       std::nullopt,
+                                                       "Kestova Connection Speed Test",
+                                                       "index.html",
+                                                       {174, 172, 170},
+                                                       true}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(Window, IsAFixedWindowWithTheControlsInTheirPlaces) {
+    tools::TestServiceConfig config;
+    config.latestVersion = "1.0.0";
+    testing::RunningTestService service(config);
+    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
+    window->OnInitDialog();
+    EXPECT_EQ(window->size(), QSize(1200, 853));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowMinMaxButtonsHint);
+    EXPECT_EQ(window->browser().geometry(), QRect(0, 0, 1200, 767));
+    EXPECT_EQ(window->button(WindowButton::Start).geometry(), QRect(398, 788, 183, 42));
+    EXPECT_EQ(window->button(WindowButton::Restart).geometry(), QRect(398, 788, 183, 42));
+    EXPECT_EQ(window->button(WindowButton::Cancel).geometry(), QRect(621, 788, 183, 42));
+    EXPECT_EQ(window->poweredByLink().address(), QStringLiteral("https://iperf.fr/"));
+    EXPECT_EQ(window->poweredByLink().cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_FALSE(window->windowIcon().isNull());
+}
+
+// A whole test by clicks: Ready, First run, Ended, Later run, Ended again.
+TEST_F(Window, RunsTestsByClicksAndShowsTheFigures) {
+    testing::installStandInIperf();
+    tools::TestServiceConfig config;
+    config.latestVersion = "1.0.0";
+    for (const std::string& port : testing::kRecordedPorts) {
+        config.servers.push_back("127.0.0.1:" + port);
+    }
+    testing::RunningTestService service(config);
+    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
+    window->OnInitDialog();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    CGdipButton& start = window->button(WindowButton::Start);
+    CGdipButton& restart = window->button(WindowButton::Restart);
+    CGdipButton& cancel = window->button(WindowButton::Cancel);
+    const auto waitForEnd = [&] {
+        EXPECT_EQ(window->testRun().waitForRunsToEnd(60s), std::optional<bool>(true));
+        for (int i = 0; i < 100 && !cancel.isEnabled(); ++i) {
+            QTest::qWait(20);  // the reset arrives as a queued call
+        }
+    };
+
+    // Ready: the hold keeps the first run going until its buttons have been looked at.
+    EXPECT_TRUE(start.isVisible() && start.isEnabled() && !restart.isVisible());
+    putFile("iperf/recorded/hold", "");
+    ::testing::internal::CaptureStdout();
+    QTest::mouseClick(&start, Qt::LeftButton, {}, QPoint(90, 20));
+    EXPECT_TRUE(start.isVisible() && !start.isEnabled() && start.m_disabledLook == 1);
+    EXPECT_FALSE(cancel.isEnabled());
+    std::filesystem::remove("iperf/recorded/hold");
+    waitForEnd();
+    EXPECT_TRUE(!start.isVisible() && restart.isVisible() && restart.isEnabled());
+    EXPECT_TRUE(cancel.isEnabled());
+    EXPECT_TRUE(testing::pageTextWhen(window->browser(), [](const QString& t) {
+                    return t.contains("40942.00") && t.contains("42955.00");
+                }).contains("Your connection"));
+
+    putFile("iperf/recorded/hold", "");
+    QTest::mouseClick(&restart, Qt::LeftButton, {}, QPoint(90, 20));
+    EXPECT_TRUE(!start.isVisible() && restart.isVisible() && !restart.isEnabled());
+    EXPECT_FALSE(cancel.isEnabled());
+    std::filesystem::remove("iperf/recorded/hold");
+    waitForEnd();
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(!start.isVisible() && restart.isVisible() && restart.isEnabled());
+    EXPECT_TRUE(cancel.isEnabled());
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
+
+    QTest::mouseClick(&cancel, Qt::LeftButton, {}, QPoint(90, 20));
+    EXPECT_FALSE(window->isVisible());
+}
+
+// The window goes away in the middle of a test: the test ends by itself and touches nothing of it.
+TEST_F(Window, ClosingTheWindowDuringATestIsSafe) {
+    testing::installStandInIperf();
+    tools::TestServiceConfig config;
+    config.latestVersion = "1.0.0";
+    config.servers = {"127.0.0.1:25301"};
+    testing::RunningTestService service(config);
+    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
+    window->OnInitDialog();
+    window->show();
+    putFile("iperf/recorded/hold", "");
+    ::testing::internal::CaptureStdout();
+    QTest::mouseClick(&window->button(WindowButton::Start), Qt::LeftButton, {}, QPoint(90, 20));
+    window.reset();
+    std::filesystem::remove("iperf/recorded/hold");
+    for (int i = 0; i < 300 && fileBytes(workspace::kFinal) == "<missing>"; ++i) {
+        QTest::qWait(50);
+    }
+    QTest::qWait(100);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(fileBytes(workspace::kFinal), "<missing>");
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
+}
+
+}  // namespace
+}  // namespace kestova
