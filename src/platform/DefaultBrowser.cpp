@@ -58,8 +58,9 @@ std::optional<std::string> execLineOfDesktopEntry(std::string_view entry) {
 
 std::string browserCommandLine(std::string_view execLine, std::string_view address) {
     std::size_t cut = std::string_view::npos;
-    for (const std::string_view code : {"%u", "%U", "%f", "%F"}) {
-        const std::string quoted = "\"" + std::string(code) + "\"";
+    constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kFieldCodes{{
+        {"%u", "\"%u\""}, {"%U", "\"%U\""}, {"%f", "\"%f\""}, {"%F", "\"%F\""}}};
+    for (const auto& [code, quoted] : kFieldCodes) {
         const std::size_t quotedAt = execLine.find(quoted);
         const std::size_t at = quotedAt != std::string_view::npos ? quotedAt : execLine.find(code);
         cut = std::min(cut, at);

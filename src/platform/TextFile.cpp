@@ -1,5 +1,6 @@
 #include "platform/TextFile.h"
 
+#include <array>
 #include <fstream>
 #include <iterator>
 
@@ -20,7 +21,12 @@ std::optional<std::string> readWholeFile(const std::string& path) {
     if (!in) {
         return std::nullopt;
     }
-    std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    // Read in large blocks: outputs of many servers are read at the end of every stage.
+    std::string content;
+    std::array<char, 65536> block;
+    while (in.read(block.data(), block.size()) || in.gcount() > 0) {
+        content.append(block.data(), static_cast<std::size_t>(in.gcount()));
+    }
     if (in.bad()) {
         return std::nullopt;
     }

@@ -86,14 +86,22 @@ std::string outputPath(const std::string& baseName, std::size_t index) {
 // Every complete output of the file: the lines up to each marker line, as iperf3 ends a finished
 // run with one.
 void collectOutputs(const std::string& path, std::vector<CollectedOutput>& outputs) {
-    CollectedOutput lines;
-    for (std::string& line : platform::readLines(path)) {
-        const bool marker = line.find(kDoneMarker) != std::string::npos;
-        lines.push_back(std::move(line));
-        if (marker) {
+    CollectedOutput lines = platform::readLines(path);
+    std::vector<std::size_t> markers;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        if (lines[k].find(kDoneMarker) != std::string::npos) {
             runLog() << path << " iperf Done. found";
-            outputs.push_back(lines);
+            markers.push_back(k);
         }
+    }
+    // Each marker ends one output; the last one can take the lines themselves.
+    for (std::size_t m = 0; m + 1 < markers.size(); ++m) {
+        const auto end = lines.begin() + static_cast<std::ptrdiff_t>(markers[m] + 1);
+        outputs.emplace_back(lines.begin(), end);
+    }
+    if (!markers.empty()) {
+        lines.resize(markers.back() + 1);
+        outputs.push_back(std::move(lines));
     }
 }
 
