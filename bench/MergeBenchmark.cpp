@@ -16,14 +16,16 @@ constexpr std::size_t kServers = 64;
 
 // A program folder holding the recorded output as the output of every server.
 class MergeFolder {
-public:
+  public:
     MergeFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestova-bench-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kestova-bench-XXXXXX").string();
         folder_ = ::mkdtemp(pattern.data());
         std::filesystem::create_directory(folder_ / "speedTest");
         for (std::size_t i = 0; i < kServers; ++i) {
-            std::filesystem::copy_file(KESTOVA_BENCH_DATA "/dn_speed_p20.txt",
-                                       folder_ / "speedTest" / ("dn_speed_" + std::to_string(i) + ".txt"));
+            std::filesystem::copy_file(
+                KESTOVA_BENCH_DATA "/dn_speed_p20.txt",
+                folder_ / "speedTest" / ("dn_speed_" + std::to_string(i) + ".txt"));
         }
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(folder_);
@@ -33,7 +35,7 @@ public:
         std::filesystem::remove_all(folder_);
     }
 
-private:
+  private:
     std::filesystem::path folder_;
     std::filesystem::path previous_;
 };

@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "app/CommandLine.h"
-#include "app/TarnApp.h"
+#include "app/WindowModule.h"
 #include "platform/OpenAddress.h"
 #include "platform/ProgramFolder.h"
+#include "platform/SharedLibrary.h"
 #include "platform/SystemValues.h"
 #include "testrun/HeadlessWindow.h"
 #include "testrun/StartUp.h"
@@ -50,6 +51,20 @@ int runWithoutWindow(const kestova::CommandLineOptions& options) {
     return completed.value_or(false) ? 0 : 1;
 }
 
+// The window, from its module beside the program.
+int runWithWindow(int argc, char** argv, const kestova::CommandLineOptions& options) {
+    const std::optional<std::string> folder = kestova::platform::executableFolder();
+    std::string error = "the folder of the program cannot be found";
+    void* entry = folder ? kestova::platform::loadLibraryFunction(*folder + "/" + kWindowModuleFile,
+                                                                  kWindowEntryName, error)
+                         : nullptr;
+    if (entry == nullptr) {
+        std::cerr << "kestova-speedtest: the window cannot be shown: " << error << "\n";
+        return 2;
+    }
+    return reinterpret_cast<WindowEntry>(entry)(argc, argv, &options);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,6 +83,5 @@ int main(int argc, char** argv) {
     if (parsed.options->noWindow) {
         return runWithoutWindow(*parsed.options);
     }
-    CTarnApp application;
-    return application.InitInstance(argc, argv, *parsed.options);
+    return runWithWindow(argc, argv, *parsed.options);
 }

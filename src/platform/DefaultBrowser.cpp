@@ -58,8 +58,8 @@ std::optional<std::string> execLineOfDesktopEntry(std::string_view entry) {
 
 std::string browserCommandLine(std::string_view execLine, std::string_view address) {
     std::size_t cut = std::string_view::npos;
-    constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kFieldCodes{{
-        {"%u", "\"%u\""}, {"%U", "\"%U\""}, {"%f", "\"%f\""}, {"%F", "\"%F\""}}};
+    constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kFieldCodes{
+        {{"%u", "\"%u\""}, {"%U", "\"%U\""}, {"%f", "\"%f\""}, {"%F", "\"%F\""}}};
     for (const auto& [code, quoted] : kFieldCodes) {
         const std::size_t quotedAt = execLine.find(quoted);
         const std::size_t at = quotedAt != std::string_view::npos ? quotedAt : execLine.find(code);

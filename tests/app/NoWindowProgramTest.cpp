@@ -130,6 +130,24 @@ TEST_F(NoWindowProgram, AFailedStageEndsWithStatusOne) {
     EXPECT_NE(fileBytes(workspace::kFinal).find("downloadResult=errorMbps"), std::string::npos);
 }
 
+// The window comes from its module beside the program: it opens and stays until closed.
+TEST_F(NoWindowProgram, TheWindowComesFromItsModule) {
+    const std::string program = (folder() / "kestova-speedtest").string();
+    const std::string service = "--service 127.0.0.1:" + std::to_string(freeLoopbackPort());
+    const auto run = [&] {
+        const std::string command = "QT_QPA_PLATFORM=offscreen timeout 8 " + program + " " +
+                                    service + " > " + (folder() / "window.txt").string() + " 2>&1";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(run(), 124) << fileBytes("window.txt");  // still open when timeout ended it
+    EXPECT_EQ(fileBytes("window.txt").find("cannot be shown"), std::string::npos);
+
+    std::filesystem::remove(folder() / "libkestova-window.so");
+    EXPECT_EQ(run(), 2);
+    EXPECT_NE(fileBytes("window.txt").find("the window cannot be shown"), std::string::npos);
+}
+
 TEST_F(NoWindowProgram, BadArgumentsEndWithStatusTwo) {
     EXPECT_EQ(runProgram("--service host:0"), 2);
     EXPECT_EQ(runProgram("--bogus"), 2);

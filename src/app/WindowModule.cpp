@@ -1,0 +1,9 @@
+#include "app/WindowModule.h"
+
+#include "app/TarnApp.h"
+
+extern "C" __attribute__((visibility("default"))) int kestovaRunWindow(
+    int argc, char** argv, const kestova::CommandLineOptions* options) {
+    CTarnApp application;
+    return application.InitInstance(argc, argv, *options);
+}
