@@ -24,14 +24,13 @@ bool stageCompleted(const std::string& statusPath) {
 }
 
 // The receiver's total stands two lines above the marker, with the empty line between them.
-std::optional<std::string> totalLine(const std::string& mergedPath) {
-    const std::vector<std::string> lines = platform::readLines(mergedPath);
+const std::string* totalLine(const std::vector<std::string>& lines) {
     for (std::size_t k = 0; k < lines.size(); ++k) {
         if (lines[k].find("iperf Done.") != std::string::npos) {
-            return k < 2 ? std::nullopt : std::optional<std::string>(lines[k - 2]);
+            return k < 2 ? nullptr : &lines[k - 2];
         }
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 std::string figureOfLine(std::string_view line) {
@@ -68,8 +67,12 @@ std::string stageFigure(const std::string& statusPath, const std::string& merged
     if (!stageCompleted(statusPath)) {
         return std::string(kNoFigure);
     }
-    const std::optional<std::string> line = totalLine(mergedPath);
-    return line ? figureOfLine(*line) : std::string(kNoFigure);
+    return figureOfMergedLines(platform::readLines(mergedPath));
+}
+
+std::string figureOfMergedLines(const std::vector<std::string>& lines) {
+    const std::string* line = totalLine(lines);
+    return line != nullptr ? figureOfLine(*line) : std::string(kNoFigure);
 }
 
 std::string reportQuery(const std::vector<OurIperfServer>& servers, const std::string& download,

@@ -13,6 +13,10 @@ namespace kestova {
 // the stage did not complete or no figure stands there.
 std::string stageFigure(const std::string& statusPath, const std::string& mergedPath);
 
+// The figure of a merged file's lines: the text between "Bytes" and "Mbits/sec" on the line two
+// above the first "iperf Done." line, trimmed; "error" when there is none.
+std::string figureOfMergedLines(const std::vector<std::string>& lines);
+
 // "ipAddress=A,B&port=P,Q&downloadResult=D&uploadResult=U&platform=Win", nothing escaped.
 std::string reportQuery(const std::vector<OurIperfServer>& servers, const std::string& download,
                         const std::string& upload);

@@ -31,24 +31,31 @@ int reportUnreachable() {
     return kServiceUnreachable;
 }
 
+// An answer of the service is an HTTP reply with its whole header. Silence, a reply cut inside
+// its header or bytes that are no HTTP at all say nothing about the latest version.
+bool isServiceAnswer(std::string_view reply) {
+    return reply.substr(0, 5) == "HTTP/" && reply.find("\r\n\r\n") != std::string_view::npos;
+}
+
 }  // namespace
 
 int checkClientVersion(const ServiceEndpoint& endpoint) {
     const ExchangeOutcome outcome = exchangeWithService(endpoint, requests::kVersionCheck);
-    // Without a socket the service cannot be asked at all: that is an unreachable service, not
-    // a reason to send an up-to-date client to the upgrade page.
-    if (outcome.status != ExchangeStatus::Replied) {
+    // A service that could not be asked, or gave no answer, is unreachable: that is no reason to
+    // send an up-to-date client to the upgrade page and end it.
+    if (outcome.status != ExchangeStatus::Replied || !isServiceAnswer(outcome.reply)) {
         return reportUnreachable();
     }
     const std::string latestVersion = extractReplyBody(outcome.reply);
     writeStatusFile(workspace::kLatestVersion, latestVersion);
-    const std::string localVersion = platform::readFirstLine(workspace::kLocalVersion);
-    if (trimmed(latestVersion) == localVersion) {
-        writeStatusFile(workspace::kVersionStatus, "0");
-        return kVersionUpToDate;
-    }
-    writeStatusFile(workspace::kVersionStatus, "1");
-    return kUpgradeRequired;
+    const int result =
+        compareVersions(latestVersion, platform::readFirstLine(workspace::kLocalVersion));
+    writeStatusFile(workspace::kVersionStatus, result == kVersionUpToDate ? "0" : "1");
+    return result;
+}
+
+int compareVersions(std::string_view latestVersion, std::string_view localVersion) {
+    return trimmed(latestVersion) == localVersion ? kVersionUpToDate : kUpgradeRequired;
 }
 
 }  // namespace kestova

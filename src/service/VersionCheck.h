@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 #include "service/ServiceEndpoint.h"
 
 namespace kestova {
@@ -12,5 +14,9 @@ enum VersionCheckResult { kVersionUpToDate = 0, kUpgradeRequired = 1, kServiceUn
 // speedTest/latest_version.txt; an unreachable service also leaves "-1", "-1" and "e001" in the
 // stage status files and the error code.
 int checkClientVersion(const ServiceEndpoint& endpoint);
+
+// 0 when the latest version, trimmed of white space at both ends, equals the local version byte
+// for byte; 1 otherwise. There is no order of versions, only equality.
+int compareVersions(std::string_view latestVersion, std::string_view localVersion);
 
 }  // namespace kestova

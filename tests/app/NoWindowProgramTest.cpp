@@ -14,6 +14,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/TcpSocket.h"
+#include "app/ProgramUnderTest.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/RunningTestService.h"
 #include "testrun/WorkspaceFiles.h"
@@ -22,59 +23,9 @@ namespace kestova {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::uint16_t freeLoopbackPort() {
-    return platform::TcpListener::listenOnLoopback(0)->port();
-}
-
-// An iperf3 server on a loopback port, for as long as the object lives.
-class IperfServer {
-  public:
-    IperfServer()
-        : port_(freeLoopbackPort()),
-          process_(platform::ChildProcess::startProgram(
-              {"iperf3", "-s", "-B", "127.0.0.1", "-p", std::to_string(port_)})) {
-        for (int i = 0; i < 100 && !accepts(); ++i) {
-            std::this_thread::sleep_for(50ms);
-        }
-    }
-    ~IperfServer() {
-        if (process_) {
-            ::kill(process_->pid(), SIGTERM);
-            process_->waitForExit(5s);
-        }
-    }
-    std::uint16_t port() const { return port_; }
-
-  private:
-    bool accepts() const {
-        std::optional<platform::TcpSocket> socket = platform::TcpSocket::open();
-        return socket && socket->connect({0x7f000001, port_}, 1s) == platform::IoStatus::Ok;
-    }
-
-    std::uint16_t port_;
-    std::optional<platform::ChildProcess> process_;
-};
-
-class NoWindowProgram : public testing::ProgramFolderTest {
-  protected:
-    void SetUp() override {
-        ProgramFolderTest::SetUp();
-        std::filesystem::copy(KESTOVA_DIST_DIR, folder(),
-                              std::filesystem::copy_options::recursive |
-                                  std::filesystem::copy_options::copy_symlinks |
-                                  std::filesystem::copy_options::overwrite_existing);
-    }
-
-    // Runs the program in the folder; its exit status, with the run log in runlog.txt.
-    int runProgram(const std::string& arguments) {
-        const std::string command = "timeout 300 " + (folder() / "kestova-speedtest").string() +
-                                    " --no-window " + arguments + " > " +
-                                    (folder() / "runlog.txt").string() + " 2>&1";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-};
+using testing::freeLoopbackPort;
+using testing::IperfServer;
+using NoWindowProgram = testing::ProgramUnderTest;
 
 double receiverTotal(const std::string& output) {
     const std::regex total(R"(\[SUM\].*\s([0-9.]+) Mbits/sec\s+receiver)");
@@ -130,6 +81,7 @@ TEST_F(NoWindowProgram, AFailedStageEndsWithStatusOne) {
     EXPECT_NE(fileBytes(workspace::kFinal).find("downloadResult=errorMbps"), std::string::npos);
 }
 
+#ifdef KESTOVA_HAS_WINDOW
 // The window comes from its module beside the program: it opens and stays until closed.
 TEST_F(NoWindowProgram, TheWindowComesFromItsModule) {
     const std::string program = (folder() / "kestova-speedtest").string();
@@ -147,6 +99,7 @@ TEST_F(NoWindowProgram, TheWindowComesFromItsModule) {
     EXPECT_EQ(run(), 2);
     EXPECT_NE(fileBytes("window.txt").find("the window cannot be shown"), std::string::npos);
 }
+#endif
 
 TEST_F(NoWindowProgram, BadArgumentsEndWithStatusTwo) {
     EXPECT_EQ(runProgram("--service host:0"), 2);

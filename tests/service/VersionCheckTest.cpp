@@ -59,6 +59,26 @@ INSTANTIATE_TEST_SUITE_P(
 
 using VersionCheckUnreachable = testing::ProgramFolderTest;
 
+// Silence, bytes that are no HTTP, or a reply cut inside its header: no answer, so no upgrade.
+TEST_F(VersionCheckUnreachable, NoAnswerIsNotAnUpgrade) {
+    putFile(workspace::kLocalVersion, "1.0.0");
+    const std::vector<std::vector<ScriptStep>> noAnswers = {
+        {},                                                       // closes without a word
+        {ScriptStep::send(std::string(2000, '\x7f'))},            // garbage
+        {ScriptStep::send("HTTP/1.1 200 OK\r\nContent-Le")},      // cut in its header
+        {ScriptStep::send("SSH-2.0-OpenSSH_9.2\r\n\r\n")}};       // another protocol
+    for (const std::vector<ScriptStep>& steps : noAnswers) {
+        ScriptedService service(steps);
+        EXPECT_EQ(checkClientVersion(loopbackEndpoint(service.port())), 2);
+        EXPECT_EQ(fileBytes(workspace::kVersionStatus), "2");
+        EXPECT_EQ(fileBytes(workspace::kErrorCode), "e001");
+    }
+    ScriptedService silent({ScriptStep::hang()});
+    ServiceEndpoint endpoint = loopbackEndpoint(silent.port());
+    endpoint.receiveIdleTimeout = std::chrono::milliseconds(300);
+    EXPECT_EQ(checkClientVersion(endpoint), 2);
+}
+
 TEST_F(VersionCheckUnreachable, LeavesTheFourStatusValues) {
     putFile(workspace::kLatestVersion, "old");
     EXPECT_EQ(checkClientVersion(testing::unresolvableEndpoint()), 2);

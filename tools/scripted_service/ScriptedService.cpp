@@ -21,7 +21,10 @@ platform::TcpListener listenOrDie() {
 }  // namespace
 
 ScriptedService::ScriptedService(std::vector<ScriptStep> script)
-    : script_(std::move(script)), listener_(listenOrDie()), thread_([this] { serve(); }) {}
+    : ScriptedService(Responder([script = std::move(script)](const std::string&) { return script; })) {}
+
+ScriptedService::ScriptedService(Responder responder)
+    : responder_(std::move(responder)), listener_(listenOrDie()), thread_([this] { serve(); }) {}
 
 ScriptedService::~ScriptedService() {
     stop_.store(true);
@@ -53,7 +56,7 @@ void ScriptedService::play(platform::TcpSocket& connection) {
         const std::lock_guard<std::mutex> guard(requestsLock_);
         requests_.push_back(head);
     }
-    for (const ScriptStep& step : script_) {
+    for (const ScriptStep& step : responder_(head)) {
         switch (step.kind) {
             case ScriptStep::Kind::Send:
                 static_cast<void>(connection.sendAll(step.bytes, 2s));

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -46,7 +47,7 @@ class ScriptedService {
     void play(platform::TcpSocket& connection);
     void pauseUnlessStopped(std::chrono::milliseconds pause);
 
-    std::vector<ScriptStep> script_;
+    Responder responder_;
     platform::TcpListener listener_;
     std::atomic<bool> stop_{false};
     mutable std::mutex requestsLock_;
