@@ -26,7 +26,7 @@ using tools::ScriptedService;
 using tools::ScriptStep;
 
 class Faults : public testing::ProgramUnderTest {
-protected:
+  protected:
     void SetUp() override {
         ProgramUnderTest::SetUp();
         config_.latestVersion = fileBytes(workspace::kLocalVersion);
@@ -58,7 +58,8 @@ protected:
 // A service that answers every request in a way of its own.
 struct ServiceFault {
     const char* name;
-    std::function<std::vector<ScriptStep>(const tools::TestServiceConfig&, const std::string&)> reply;
+    std::function<std::vector<ScriptStep>(const tools::TestServiceConfig&, const std::string&)>
+        reply;
     std::string outcome;
 };
 
@@ -67,9 +68,8 @@ class ServiceFaults : public Faults, public ::testing::WithParamInterface<Servic
 TEST_P(ServiceFaults, EndTheRunAsTheUserExpects) {
     useStandInIperf();
     const tools::TestServiceConfig config = config_;
-    ScriptedService service([&config](const std::string& head) {
-        return GetParam().reply(config, head);
-    });
+    ScriptedService service(
+        [&config](const std::string& head) { return GetParam().reply(config, head); });
     const int status = runProgram(serviceOption(service.port()));
     EXPECT_EQ(outcome(status), GetParam().outcome) << fileBytes("runlog.txt");
 }
@@ -87,7 +87,8 @@ const std::string kNoService = "exit 1, dn -1, up -1, error e002, version 2";
 INSTANTIATE_TEST_SUITE_P(
     Cases, ServiceFaults,
     ::testing::Values(
-        ServiceFault{"answers_in_pieces", inPieces, "exit 0, dn 2, up 2, error <missing>, version 0"},
+        ServiceFault{"answers_in_pieces", inPieces,
+                     "exit 0, dn 2, up 2, error <missing>, version 0"},
         ServiceFault{"hangs_after_accepting",
                      [](const auto&, const auto&) { return std::vector{ScriptStep::hang()}; },
                      kNoService},
@@ -158,7 +159,7 @@ TEST_F(Faults, AMissingWorkspaceIsNotCreatedAndTheRunFails) {
 
 // Root can make the workspace read-only or full only by mounting; others skip these.
 class MountedWorkspace : public Faults {
-protected:
+  protected:
     void TearDown() override {
         if (mounted_) {
             ::umount2((folder() / "speedTest").c_str(), MNT_DETACH);
@@ -179,8 +180,8 @@ TEST_F(MountedWorkspace, AReadOnlyWorkspaceKeepsItsFilesAndTheRunFails) {
     putFile(workspace::kDownloadStatus, "old");
     mountOrSkip([](const std::string& path) {
         return ::mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-               ::mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
-                       nullptr) == 0;
+               ::mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) ==
+                   0;
     });
     EXPECT_EQ(runProgram(serviceOption(service.port())), 1);
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "old");

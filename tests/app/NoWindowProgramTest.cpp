@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/ProgramUnderTest.h"
 #include "platform/ChildProcess.h"
 #include "platform/TcpSocket.h"
-#include "app/ProgramUnderTest.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/RunningTestService.h"
 #include "testrun/WorkspaceFiles.h"

@@ -92,5 +92,4 @@ class ProgramUnderTest : public ProgramFolderTest {
     }
 };
 
-
 }  // namespace kestova::testing

@@ -215,7 +215,7 @@ TEST_F(ServerAssignmentFailure, AnUnresolvableHostKeepsListAndStatus) {
 TEST_F(ServerAssignmentFailure, AClosedPortLeavesCouldNotConnect) {
     std::uint16_t closedPort = 0;
     {
-        ScriptedService gone({});
+        ScriptedService gone(std::vector<ScriptStep>{});
         closedPort = gone.port();
     }
     ServerAssignmentState state;

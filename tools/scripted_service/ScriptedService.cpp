@@ -21,7 +21,8 @@ platform::TcpListener listenOrDie() {
 }  // namespace
 
 ScriptedService::ScriptedService(std::vector<ScriptStep> script)
-    : ScriptedService(Responder([script = std::move(script)](const std::string&) { return script; })) {}
+    : ScriptedService(
+          Responder([script = std::move(script)](const std::string&) { return script; })) {}
 
 ScriptedService::ScriptedService(Responder responder)
     : responder_(std::move(responder)), listener_(listenOrDie()), thread_([this] { serve(); }) {}

@@ -33,7 +33,12 @@ struct ScriptStep {
 // requests() may be called from any thread.
 class ScriptedService {
   public:
+    // Chooses the steps for a connection from the request head it sent.
+    using Responder = std::function<std::vector<ScriptStep>(const std::string& requestHead)>;
+
+    // Plays the same steps on every connection.
     explicit ScriptedService(std::vector<ScriptStep> script);
+    explicit ScriptedService(Responder responder);
     ScriptedService(const ScriptedService&) = delete;
     ScriptedService& operator=(const ScriptedService&) = delete;
     ~ScriptedService();
