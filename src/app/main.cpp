@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/RunSettings.h"
 #include "app/WindowModule.h"
-#include "platform/OpenAddress.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SharedLibrary.h"
 #include "platform/SystemValues.h"
@@ -25,18 +25,6 @@ using namespace std::chrono_literals;
 // Every step of a test is bounded; this only guards against a bound that was overlooked.
 constexpr auto kLongestTest = 15min;
 
-kestova::TestRunSettings settingsFor(const kestova::CommandLineOptions& options) {
-    kestova::TestRunSettings settings;
-    settings.service = options.service;
-    settings.timing =
-        options.shortPauses ? kestova::TestRunTiming::shortPauses() : kestova::TestRunTiming{};
-    settings.openAddress = [](const std::string& address) {
-        static_cast<void>(kestova::platform::openAddressDetached(address));
-    };
-    settings.endProgram = [] { std::exit(0); };
-    return settings;
-}
-
 // Without a window: start-up as the window does it, then Start once. Exit status 0 when both
 // stages completed, 1 otherwise.
 int runWithoutWindow(const kestova::CommandLineOptions& options) {
@@ -44,7 +32,7 @@ int runWithoutWindow(const kestova::CommandLineOptions& options) {
     kestova::runStartUpChecks(values, options.service);
     kestova::HeadlessWindow window;
     auto channel = std::make_shared<kestova::WindowChannel>(window, kestova::runAtOnce());
-    kestova::TestRun testRun(settingsFor(options), window, channel);
+    kestova::TestRun testRun(kestova::testRunSettingsFor(options), window, channel);
     testRun.OnBnClickedStart();
     const std::optional<bool> completed = testRun.waitForRunsToEnd(kLongestTest);
     channel->close();

@@ -6,8 +6,8 @@
 #include <map>
 #include <string>
 
-#include "app/PageText.h"
 #include "controls/Explorer1.h"
+#include "support/PageText.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/TestData.h"
 
@@ -32,10 +32,7 @@ class Pages : public testing::ProgramFolderTest, public ::testing::WithParamInte
   protected:
     void SetUp() override {
         ProgramFolderTest::SetUp();
-        for (const char* page : {"index.html", "download.html", "speedtest.js", "speedtest.css"}) {
-            std::filesystem::copy_file(std::filesystem::path(KESTOVA_PAGES_DIR) / page,
-                                       std::filesystem::path("speedTest") / page);
-        }
+        testing::installPages();
     }
 };
 

@@ -9,11 +9,11 @@
 #include <optional>
 #include <string>
 
-#include "app/PageText.h"
 #include "controls/Explorer1.h"
 #include "controls/GdipButton.h"
 #include "controls/HyperLink.h"
 #include "support/FakeSystemValues.h"
+#include "support/PageText.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/RunningTestService.h"
 #include "support/ServiceReplies.h"
@@ -31,10 +31,7 @@ class Window : public testing::ProgramFolderTest {
   protected:
     void SetUp() override {
         ProgramFolderTest::SetUp();
-        for (const char* page : {"index.html", "download.html", "speedtest.js", "speedtest.css"}) {
-            std::filesystem::copy_file(std::filesystem::path(KESTOVA_PAGES_DIR) / page,
-                                       std::filesystem::path("speedTest") / page);
-        }
+        testing::installPages();
         putFile(workspace::kLocalVersion, "1.0.0");
         values_.language = {true, toUtf16LeWithNul("0409")};
         values_.version = {true, toUtf16LeWithNul("108.0.5359.220")};

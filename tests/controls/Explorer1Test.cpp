@@ -8,32 +8,12 @@
 #include <chrono>
 #include <functional>
 
+#include "support/PageText.h"
 #include "support/ProgramFolderFixture.h"
 
 namespace {
 
 using WebView = kestova::testing::ProgramFolderTest;
-
-// The page's text once the condition holds, waiting up to 20 s for it.
-QString pageTextWhen(CExplorer1& view, const std::function<bool(const QString&)>& condition) {
-    QString text;
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        bool answered = false;
-        view.page()->runJavaScript(QStringLiteral("document.body ? document.body.innerText : ''"),
-                                   [&](const QVariant& result) {
-                                       text = result.toString();
-                                       answered = true;
-                                   });
-        for (int wait = 0; wait < 50 && !answered; ++wait) {
-            QTest::qWait(10);
-        }
-        if (condition(text)) {
-            return text;
-        }
-        QTest::qWait(100);
-    }
-    return text;
-}
 
 TEST_F(WebView, ShowsALocalPageThatReadsTheFileBesideItAndReloadsIt) {
     putFile("speedTest/value.txt", "first value");
@@ -46,13 +26,15 @@ TEST_F(WebView, ShowsALocalPageThatReadsTheFileBesideItAndReloadsIt) {
     view.resize(400, 300);
     view.show();
     view.Navigate((folder() / "speedTest/page.html").c_str());
-    EXPECT_EQ(pageTextWhen(view, [](const QString& t) { return t.startsWith("read:"); }),
+    EXPECT_EQ(kestova::testing::pageTextWhen(
+                  view, [](const QString& t) { return t.startsWith("read:"); }),
               QStringLiteral("read: first value"));
 
     putFile("speedTest/value.txt", "second value");
     view.Refresh();
-    EXPECT_EQ(pageTextWhen(view, [](const QString& t) { return t.contains("second"); }),
-              QStringLiteral("read: second value"));
+    EXPECT_EQ(
+        kestova::testing::pageTextWhen(view, [](const QString& t) { return t.contains("second"); }),
+        QStringLiteral("read: second value"));
 }
 
 }  // namespace

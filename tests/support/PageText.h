@@ -4,6 +4,7 @@
 #include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <filesystem>
 #include <functional>
 
 namespace kestova::testing {
@@ -28,6 +29,14 @@ inline QString pageTextWhen(QWebEngineView& view,
         QTest::qWait(200);
     }
     return text;
+}
+
+// Copies the program's pages into the current program folder's speedTest.
+inline void installPages() {
+    for (const char* page : {"index.html", "download.html", "speedtest.js", "speedtest.css"}) {
+        std::filesystem::copy_file(std::filesystem::path(KESTOVA_PAGES_DIR) / page,
+                                   std::filesystem::path("speedTest") / page);
+    }
 }
 
 }  // namespace kestova::testing

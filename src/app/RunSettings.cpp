@@ -1,0 +1,20 @@
+#include "app/RunSettings.h"
+
+#include <cstdlib>
+
+#include "platform/OpenAddress.h"
+
+namespace kestova {
+
+TestRunSettings testRunSettingsFor(const CommandLineOptions& options) {
+    TestRunSettings settings;
+    settings.service = options.service;
+    settings.timing = options.shortPauses ? TestRunTiming::shortPauses() : TestRunTiming{};
+    settings.openAddress = [](const std::string& address) {
+        static_cast<void>(platform::openAddressDetached(address));
+    };
+    settings.endProgram = [] { std::exit(0); };
+    return settings;
+}
+
+}  // namespace kestova

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "app/CommandLine.h"
+#include "testrun/TestRun.h"
+
+namespace kestova {
+
+// The test run's settings for the command line given: the service, the pauses, and the version
+// gate's way of opening the upgrade page (the desktop's opener) and ending the program.
+TestRunSettings testRunSettingsFor(const CommandLineOptions& options);
+
+}  // namespace kestova
