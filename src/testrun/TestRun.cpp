@@ -82,9 +82,7 @@ void TestRun::assignServersAndStart() {
         // Without its stage thread the test cannot run: it ends as a failed download would,
         // and the buttons come back rather than staying disabled for good.
         tracker_->runEnded(false);
-        writeStatusFile(workspace::kDownloadStatus, "-1");
-        writeStatusFile(workspace::kUploadStatus, "-1");
-        writeStatusFile(workspace::kErrorCode, "e002");
+        writeRunFailed("e002");
         resetButtonsAfterRun(window_);
         return;
     }
@@ -92,9 +90,7 @@ void TestRun::assignServersAndStart() {
 }
 
 void TestRun::endWithoutStages(const char* errorCode) {
-    writeStatusFile(workspace::kDownloadStatus, "-1");
-    writeStatusFile(workspace::kUploadStatus, "-1");
-    writeStatusFile(workspace::kErrorCode, errorCode);
+    writeRunFailed(errorCode);
     std::this_thread::sleep_for(settings_.timing.failedAssignmentWait);
     resetButtonsAfterRun(window_);
     tracker_->runStarted();

@@ -77,9 +77,7 @@ void endRun(const StageRun& run) {
 }
 
 bool failDownload(const StageRun& run) {
-    writeStatusFile(workspace::kDownloadStatus, "-1");
-    writeStatusFile(workspace::kUploadStatus, "-1");
-    writeStatusFile(workspace::kErrorCode, "e002");
+    writeRunFailed("e002");
     endRun(run);
     return false;
 }
@@ -92,6 +90,12 @@ bool failUpload(const StageRun& run) {
 }
 
 }  // namespace
+
+void writeRunFailed(const char* errorCode) {
+    writeStatusFile(workspace::kDownloadStatus, "-1");
+    writeStatusFile(workspace::kUploadStatus, "-1");
+    writeStatusFile(workspace::kErrorCode, errorCode);
+}
 
 bool downloadTest(const StageRun& run) {
     return runStage(run, kDownload) ? checkDownloadResult(run) : failDownload(run);

@@ -21,6 +21,9 @@ struct StageRun {
     ThreadStarter startThread = startThreadIfPossible;
 };
 
+// Both stages failed, for the reason the code gives: "-1", "-1" and the code, in that order.
+void writeRunFailed(const char* errorCode);
+
 // The stages and their checks, all on the test's stage thread: the download stage, its check, and
 // from it the upload stage and its check, which end the run with the button reset and the result
 // report. Each returns true when both stages completed.
