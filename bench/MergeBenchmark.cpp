@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "iperf/SpeedFileMerge.h"
 #include "platform/TextFile.h"
-#include "results/SpeedFileMerge.h"
 
 namespace {
 

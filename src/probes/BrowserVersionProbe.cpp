@@ -5,9 +5,9 @@
 
 #include "platform/TextFile.h"
 #include "probes/StoredValueLimit.h"
-#include "testrun/LeadingInteger.h"
-#include "testrun/StatusFile.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/LeadingInteger.h"
+#include "workspace/StatusFile.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 
@@ -34,7 +34,7 @@ int detectIeVersion(const platform::SystemValues& values) {
     const platform::StoredValue serviceVersion = values.browserServiceVersion();
     const platform::StoredValue& used =
         fitsStoredValueBuffer(serviceVersion) ? serviceVersion : version;
-    writeStatusFile(workspace::kIeVersionValue, *used.bytes);
+    writeWorkspaceFile(workspace::kIeVersionValue, *used.bytes);
 
     const std::string text = versionTextReadBack();
     const std::size_t dot = text.find('.');
@@ -42,7 +42,7 @@ int detectIeVersion(const platform::SystemValues& values) {
         return 0;
     }
     const int major = readLeadingInteger(std::string_view(text).substr(0, dot));
-    writeStatusFile(workspace::kIeVersion, std::to_string(major));
+    writeWorkspaceFile(workspace::kIeVersion, std::to_string(major));
     return major >= 9 ? 1 : 0;
 }
 

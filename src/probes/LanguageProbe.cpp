@@ -6,8 +6,8 @@
 
 #include "platform/TextFile.h"
 #include "probes/StoredValueLimit.h"
-#include "testrun/StatusFile.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/StatusFile.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 
@@ -36,15 +36,15 @@ std::string detectLanguage(const platform::SystemValues& values) {
         return {};
     }
     if (!fitsStoredValueBuffer(language)) {
-        writeStatusFile(workspace::kLanguage, "error");
+        writeWorkspaceFile(workspace::kLanguage, "error");
         return {};
     }
-    writeStatusFile(workspace::kLanguageCode, fourCharacterCode(*language.bytes));
+    writeWorkspaceFile(workspace::kLanguageCode, fourCharacterCode(*language.bytes));
     const std::string code = platform::readFirstLine(workspace::kLanguageCode);
     const bool chinese =
         std::find(kChineseCodes.begin(), kChineseCodes.end(), code) != kChineseCodes.end();
     const std::string result = chinese ? "zh" : "en";
-    writeStatusFile(workspace::kLanguage, result);
+    writeWorkspaceFile(workspace::kLanguage, result);
     return result;
 }
 

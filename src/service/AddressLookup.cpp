@@ -3,16 +3,16 @@
 #include "service/HttpExchange.h"
 #include "service/ReplyBody.h"
 #include "service/RequestLines.h"
-#include "testrun/StatusFile.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/StatusFile.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 
 void getIpAddress(const ServiceEndpoint& endpoint) {
     const ExchangeOutcome outcome = exchangeWithService(endpoint, requests::kAddressLookup);
-    writeStatusFile(workspace::kIpAddress, outcome.status == ExchangeStatus::Replied
-                                               ? extractReplyBody(outcome.reply)
-                                               : std::string("error"));
+    writeWorkspaceFile(workspace::kIpAddress, outcome.status == ExchangeStatus::Replied
+                                                  ? extractReplyBody(outcome.reply)
+                                                  : std::string("error"));
 }
 
 }  // namespace kestova

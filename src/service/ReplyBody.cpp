@@ -1,6 +1,6 @@
 #include "service/ReplyBody.h"
 
-#include "testrun/LeadingInteger.h"
+#include "workspace/LeadingInteger.h"
 
 namespace kestova {
 

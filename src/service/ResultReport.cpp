@@ -2,17 +2,16 @@
 
 #include <string_view>
 
+#include "iperf/IperfOutput.h"
 #include "platform/TextFile.h"
 #include "service/HttpExchange.h"
 #include "service/RequestLines.h"
-#include "testrun/StatusFile.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/StatusFile.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 
 namespace {
-
-constexpr std::string_view kNoFigure = "error";
 
 bool stageCompleted(const std::string& statusPath) {
     for (const std::string& line : platform::readLines(statusPath)) {
@@ -21,33 +20,6 @@ bool stageCompleted(const std::string& statusPath) {
         }
     }
     return false;
-}
-
-// The receiver's total stands two lines above the marker, with the empty line between them.
-const std::string* totalLine(const std::vector<std::string>& lines) {
-    for (std::size_t k = 0; k < lines.size(); ++k) {
-        if (lines[k].find("iperf Done.") != std::string::npos) {
-            return k < 2 ? nullptr : &lines[k - 2];
-        }
-    }
-    return nullptr;
-}
-
-std::string figureOfLine(std::string_view line) {
-    constexpr std::string_view kWhiteSpace = " \f\n\r\t\v";
-    const std::size_t bytesAt = line.find("Bytes");
-    const std::size_t unitAt = line.find("Mbits/sec");
-    if (bytesAt == std::string_view::npos || unitAt == std::string_view::npos ||
-        unitAt < bytesAt + 5) {
-        return std::string(kNoFigure);
-    }
-    std::string_view figure = line.substr(bytesAt + 5, unitAt - bytesAt - 5);
-    const std::size_t last = figure.find_last_not_of(kWhiteSpace);
-    if (last == std::string_view::npos) {
-        return std::string(kNoFigure);
-    }
-    figure = figure.substr(0, last + 1);
-    return std::string(figure.substr(figure.find_first_not_of(kWhiteSpace)));
 }
 
 std::string joined(const std::vector<OurIperfServer>& servers, std::string OurIperfServer::*field) {
@@ -65,14 +37,9 @@ std::string joined(const std::vector<OurIperfServer>& servers, std::string OurIp
 
 std::string stageFigure(const std::string& statusPath, const std::string& mergedPath) {
     if (!stageCompleted(statusPath)) {
-        return std::string(kNoFigure);
+        return iperf::kNoFigure;
     }
-    return figureOfMergedLines(platform::readLines(mergedPath));
-}
-
-std::string figureOfMergedLines(const std::vector<std::string>& lines) {
-    const std::string* line = totalLine(lines);
-    return line != nullptr ? figureOfLine(*line) : std::string(kNoFigure);
+    return iperf::figureOfMergedLines(platform::readLines(mergedPath));
 }
 
 std::string reportQuery(const std::vector<OurIperfServer>& servers, const std::string& download,
@@ -98,9 +65,9 @@ void logResult(const ServiceEndpoint& endpoint, const std::vector<OurIperfServer
     if (outcome.status != ExchangeStatus::Replied) {
         return;
     }
-    writeStatusFile(workspace::kHttpReturn,
-                    buildRequestText(requestLine, endpoint.hostHeader) + "\n" + outcome.reply);
-    writeStatusFile(workspace::kFinal, finalSummary(servers, download, upload));
+    writeWorkspaceFile(workspace::kHttpReturn,
+                       buildRequestText(requestLine, endpoint.hostHeader) + "\n" + outcome.reply);
+    writeWorkspaceFile(workspace::kFinal, finalSummary(servers, download, upload));
 }
 
 }  // namespace kestova

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "service/OurIperfServer.h"
+#include "iperf/OurIperfServer.h"
 #include "service/ServiceEndpoint.h"
 
 namespace kestova {
@@ -12,10 +12,6 @@ namespace kestova {
 // "Mbits/sec" on the line two above the merged file's "iperf Done." line, trimmed; "error" when
 // the stage did not complete or no figure stands there.
 std::string stageFigure(const std::string& statusPath, const std::string& mergedPath);
-
-// The figure of a merged file's lines: the text between "Bytes" and "Mbits/sec" on the line two
-// above the first "iperf Done." line, trimmed; "error" when there is none.
-std::string figureOfMergedLines(const std::vector<std::string>& lines);
 
 // "ipAddress=A,B&port=P,Q&downloadResult=D&uploadResult=U&platform=Win", nothing escaped.
 std::string reportQuery(const std::vector<OurIperfServer>& servers, const std::string& download,

@@ -1,13 +1,13 @@
 #include "service/ServerAssignment.h"
 
+#include "iperf/IperfCommandScripts.h"
+#include "iperf/ServerTextCheck.h"
 #include "service/HttpExchange.h"
-#include "service/IperfCommandScripts.h"
 #include "service/ReplyBody.h"
 #include "service/RequestLines.h"
-#include "service/ServerTextCheck.h"
-#include "testrun/RunLog.h"
-#include "testrun/StatusFile.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/RunLog.h"
+#include "workspace/StatusFile.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 
@@ -107,22 +107,22 @@ std::string currentPort() {
 int requestIperfServer(const ServiceEndpoint& endpoint, ServerAssignmentState& state) {
     const ExchangeOutcome outcome =
         exchangeWithService(endpoint, requests::kServerAssignment,
-                            {[] { writeStatusFile(workspace::kHttpStatus, "Connecting...\n"); },
-                             [] { writeStatusFile(workspace::kHttpStatus, "Connected.\n"); }});
+                            {[] { writeWorkspaceFile(workspace::kHttpStatus, "Connecting...\n"); },
+                             [] { writeWorkspaceFile(workspace::kHttpStatus, "Connected.\n"); }});
     switch (outcome.status) {
         case ExchangeStatus::SocketFailed:
-            writeStatusFile(workspace::kHttpStatus, "WSAStartup failed.\n");
+            writeWorkspaceFile(workspace::kHttpStatus, "WSAStartup failed.\n");
             return kAssignmentRefused;
         case ExchangeStatus::HostNotFound:
             return kAssignmentUnreachable;
         case ExchangeStatus::ConnectFailed:
-            writeStatusFile(workspace::kHttpStatus, "Could not connect");
+            writeWorkspaceFile(workspace::kHttpStatus, "Could not connect");
             return kAssignmentUnreachable;
         case ExchangeStatus::Replied:
             break;
     }
     const std::string body = extractReplyBody(outcome.reply);
-    writeStatusFile(workspace::kHttpStatus, body);
+    writeWorkspaceFile(workspace::kHttpStatus, body);
     const AssignmentReply reply = state.takeReply(body);
     logServers(reply);
     if (reply.resultCode != "0") {

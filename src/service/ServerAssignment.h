@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "service/OurIperfServer.h"
+#include "iperf/OurIperfServer.h"
 #include "service/ServiceEndpoint.h"
 
 namespace kestova {

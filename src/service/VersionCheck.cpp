@@ -7,8 +7,8 @@
 #include "service/HttpExchange.h"
 #include "service/ReplyBody.h"
 #include "service/RequestLines.h"
-#include "testrun/StatusFile.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/StatusFile.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 
@@ -47,7 +47,7 @@ int checkClientVersion(const ServiceEndpoint& endpoint) {
         return reportUnreachable();
     }
     const std::string latestVersion = extractReplyBody(outcome.reply);
-    writeStatusFile(workspace::kLatestVersion, latestVersion);
+    writeWorkspaceFile(workspace::kLatestVersion, latestVersion);
     const int result =
         compareVersions(latestVersion, platform::readFirstLine(workspace::kLocalVersion));
     writeStatusFile(workspace::kVersionStatus, result == kVersionUpToDate ? "0" : "1");

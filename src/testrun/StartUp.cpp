@@ -3,8 +3,8 @@
 #include "probes/BrowserVersionProbe.h"
 #include "probes/LanguageProbe.h"
 #include "service/VersionCheck.h"
-#include "testrun/StatusFile.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/StatusFile.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 

@@ -5,10 +5,10 @@
 
 #include "platform/TextFile.h"
 #include "service/AddressLookup.h"
-#include "testrun/RunLog.h"
-#include "testrun/StatusFile.h"
 #include "testrun/TestStages.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/RunLog.h"
+#include "workspace/StatusFile.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 

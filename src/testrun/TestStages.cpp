@@ -2,13 +2,14 @@
 
 #include <string_view>
 
+#include "iperf/IperfOutput.h"
+#include "iperf/IperfRunner.h"
+#include "iperf/SpeedFileMerge.h"
 #include "platform/TextFile.h"
-#include "results/SpeedFileMerge.h"
 #include "service/ResultReport.h"
-#include "testrun/IperfRunner.h"
-#include "testrun/RunLog.h"
-#include "testrun/StatusFile.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/RunLog.h"
+#include "workspace/StatusFile.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 
@@ -22,8 +23,8 @@ struct StageNames {
     Worker worker;
 };
 
-constexpr StageNames kDownload{"downloadTest", "dn_speed", runDownloadIperf};
-constexpr StageNames kUpload{"uploadTest", "up_speed", runUploadIperf};
+constexpr StageNames kDownload{"downloadTest", iperf::kDownloadBaseName, runDownloadIperf};
+constexpr StageNames kUpload{"uploadTest", iperf::kUploadBaseName, runUploadIperf};
 
 // Starts one worker per server, all at once, and joins them in index order. False when a worker
 // could not be started; the ones that were are joined all the same.
@@ -63,7 +64,7 @@ bool runStage(const StageRun& run, const StageNames& names) {
 bool markCompletedLines(const std::string& mergedPath, const std::string& statusPath) {
     bool found = false;
     for (const std::string& line : platform::readLines(mergedPath)) {
-        if (line.find("iperf Done.") != std::string::npos) {
+        if (iperf::holdsDoneMarker(line)) {
             writeStatusFile(statusPath, "2");
             found = true;
         }

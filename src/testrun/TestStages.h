@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "service/OurIperfServer.h"
+#include "iperf/OurIperfServer.h"
 #include "service/ServiceEndpoint.h"
 #include "testrun/TestRunTiming.h"
 #include "testrun/WindowChannel.h"

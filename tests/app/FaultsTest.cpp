@@ -14,9 +14,9 @@
 #include "app/ProgramUnderTest.h"
 #include "support/RunningTestService.h"
 #include "support/StandInIperf.h"
-#include "testrun/WorkspaceFiles.h"
 #include "tools/scripted_service/ScriptedService.h"
 #include "tools/test_service/TestServiceAnswers.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 namespace {

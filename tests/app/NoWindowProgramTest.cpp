@@ -17,7 +17,7 @@
 #include "platform/TcpSocket.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/RunningTestService.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 namespace {

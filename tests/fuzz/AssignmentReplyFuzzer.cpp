@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
+#include "iperf/IperfCommandScripts.h"
+#include "iperf/ServerTextCheck.h"
 #include "platform/TextFile.h"
-#include "service/IperfCommandScripts.h"
 #include "service/ServerAssignment.h"
-#include "service/ServerTextCheck.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "iperf/SpeedFileMerge.h"
 #include "platform/TextFile.h"
-#include "results/SpeedFileMerge.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);

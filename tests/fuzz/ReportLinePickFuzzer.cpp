@@ -5,12 +5,13 @@
 #include <string>
 #include <string_view>
 
+#include "iperf/IperfOutput.h"
 #include "platform/TextFile.h"
-#include "service/ResultReport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const std::string figure = kestova::figureOfMergedLines(kestova::platform::splitLines(text));
+    const std::string figure =
+        kestova::iperf::figureOfMergedLines(kestova::platform::splitLines(text));
     constexpr std::string_view kWhiteSpace = " \f\n\r\t\v";
     if (figure.empty() || kWhiteSpace.find(figure.front()) != std::string_view::npos ||
         kWhiteSpace.find(figure.back()) != std::string_view::npos) {

@@ -6,7 +6,7 @@
 
 #include "support/FakeSystemValues.h"
 #include "support/ProgramFolderFixture.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 namespace {

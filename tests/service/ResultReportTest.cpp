@@ -7,8 +7,8 @@
 
 #include "support/ProgramFolderFixture.h"
 #include "support/ServiceReplies.h"
-#include "testrun/WorkspaceFiles.h"
 #include "tools/scripted_service/ScriptedService.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 namespace {

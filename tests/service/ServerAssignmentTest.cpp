@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "service/IperfCommandScripts.h"
+#include "iperf/IperfCommandScripts.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/ServiceReplies.h"
-#include "testrun/WorkspaceFiles.h"
 #include "tools/scripted_service/ScriptedService.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 namespace {

@@ -10,8 +10,8 @@
 
 #include "support/ProgramFolderFixture.h"
 #include "support/ServiceReplies.h"
-#include "testrun/WorkspaceFiles.h"
 #include "tools/scripted_service/ScriptedService.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 namespace {
@@ -63,10 +63,10 @@ using VersionCheckUnreachable = testing::ProgramFolderTest;
 TEST_F(VersionCheckUnreachable, NoAnswerIsNotAnUpgrade) {
     putFile(workspace::kLocalVersion, "1.0.0");
     const std::vector<std::vector<ScriptStep>> noAnswers = {
-        {},                                                       // closes without a word
-        {ScriptStep::send(std::string(2000, '\x7f'))},            // garbage
-        {ScriptStep::send("HTTP/1.1 200 OK\r\nContent-Le")},      // cut in its header
-        {ScriptStep::send("SSH-2.0-OpenSSH_9.2\r\n\r\n")}};       // another protocol
+        {},                                                   // closes without a word
+        {ScriptStep::send(std::string(2000, '\x7f'))},        // garbage
+        {ScriptStep::send("HTTP/1.1 200 OK\r\nContent-Le")},  // cut in its header
+        {ScriptStep::send("SSH-2.0-OpenSSH_9.2\r\n\r\n")}};   // another protocol
     for (const std::vector<ScriptStep>& steps : noAnswers) {
         ScriptedService service(steps);
         EXPECT_EQ(checkClientVersion(loopbackEndpoint(service.port())), 2);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "support/TestData.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova::testing {
 

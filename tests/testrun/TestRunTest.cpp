@@ -18,8 +18,8 @@
 #include "support/ServiceReplies.h"
 #include "support/StandInIperf.h"
 #include "support/TestData.h"
-#include "testrun/StatusFile.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/StatusFile.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 namespace {

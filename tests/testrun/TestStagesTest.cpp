@@ -11,8 +11,8 @@
 #include "support/FakeWindow.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/ServiceReplies.h"
-#include "testrun/StatusFile.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/StatusFile.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 namespace {

@@ -1,4 +1,4 @@
-#include "testrun/LeadingInteger.h"
+#include "workspace/LeadingInteger.h"
 
 #include <algorithm>
 #include <limits>

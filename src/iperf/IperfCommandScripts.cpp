@@ -1,7 +1,8 @@
-#include "service/IperfCommandScripts.h"
+#include "iperf/IperfCommandScripts.h"
 
+#include "iperf/IperfOutput.h"
 #include "platform/TextFile.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 
@@ -27,22 +28,14 @@ std::string uploadScriptPath(std::size_t index) {
     return "runUploadIperf_" + std::to_string(index) + ".sh";
 }
 
-std::string downloadOutputPath(std::size_t index) {
-    return "speedTest/dn_speed_" + std::to_string(index) + ".txt";
-}
-
-std::string uploadOutputPath(std::size_t index) {
-    return "speedTest/up_speed_" + std::to_string(index) + ".txt";
-}
-
 std::string downloadCommandLine(const OurIperfServer& server, std::size_t index,
                                 const std::string& parameters) {
-    return commandStart(server, parameters) + " -R -t 10 > " + downloadOutputPath(index);
+    return commandStart(server, parameters) + " -R -t 10 > " + iperf::downloadOutputPath(index);
 }
 
 std::string uploadCommandLine(const OurIperfServer& server, std::size_t index,
                               const std::string& parameters) {
-    return commandStart(server, parameters) + " -t 10 > " + uploadOutputPath(index);
+    return commandStart(server, parameters) + " -t 10 > " + iperf::uploadOutputPath(index);
 }
 
 void writeCommandScripts(const OurIperfServer& server, std::size_t index,

@@ -1,19 +1,19 @@
-#include "results/SpeedFileMerge.h"
+#include "iperf/SpeedFileMerge.h"
 
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <string_view>
 
+#include "iperf/IperfOutput.h"
 #include "platform/TextFile.h"
-#include "testrun/RunLog.h"
-#include "testrun/StatusFile.h"
+#include "workspace/RunLog.h"
+#include "workspace/StatusFile.h"
 
 namespace kestova {
 
 namespace {
 
-constexpr std::string_view kDoneMarker = "iperf Done.";
 constexpr std::string_view kSummaryTag = "[SUM]";
 constexpr std::string_view kBitrateUnit = "Mbits/sec";
 
@@ -79,17 +79,13 @@ std::string mergedLine(std::string_view firstLine, double sum) {
     return line.append("\n");
 }
 
-std::string outputPath(const std::string& baseName, std::size_t index) {
-    return "speedTest/" + baseName + "_" + std::to_string(index) + ".txt";
-}
-
 // Every complete output of the file: the lines up to each marker line, as iperf3 ends a finished
 // run with one.
 void collectOutputs(const std::string& path, std::vector<CollectedOutput>& outputs) {
     CollectedOutput lines = platform::readLines(path);
     std::vector<std::size_t> markers;
     for (std::size_t k = 0; k < lines.size(); ++k) {
-        if (lines[k].find(kDoneMarker) != std::string::npos) {
+        if (iperf::holdsDoneMarker(lines[k])) {
             runLog() << path << " iperf Done. found";
             markers.push_back(k);
         }
@@ -126,21 +122,21 @@ std::string mergeCollectedOutputs(const std::vector<CollectedOutput>& outputs) {
         merged += mergedLine(summaries.front()[k], sum);
     }
     merged += "\n";
-    merged += kDoneMarker;
+    merged += iperf::kDoneMarker;
     return merged;
 }
 
 void mergeSpeedFile(const std::string& baseName, std::size_t serverCount) {
     std::vector<CollectedOutput> outputs;
     for (std::size_t index = 0; index < serverCount; ++index) {
-        collectOutputs(outputPath(baseName, index), outputs);
+        collectOutputs(iperf::outputPath(baseName, index), outputs);
     }
     runLog() << "start merge speed file: " << baseName << " total line: " << outputs.size();
     const std::string merged = mergeCollectedOutputs(outputs);
     if (!outputs.empty()) {
         runLog() << "file content result:\n" << merged;
     }
-    writeStatusFile("speedTest/" + baseName + ".txt", merged);
+    writeWorkspaceFile(iperf::mergedOutputPath(baseName), merged);
 }
 
 }  // namespace kestova

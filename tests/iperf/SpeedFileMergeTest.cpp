@@ -1,4 +1,4 @@
-#include "results/SpeedFileMerge.h"
+#include "iperf/SpeedFileMerge.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string>
 
-#include "service/OurIperfServer.h"
+#include "iperf/OurIperfServer.h"
 
 namespace kestova {
 
@@ -16,8 +16,6 @@ std::string readIperfParameters();
 
 std::string downloadScriptPath(std::size_t index);  // runDownloadIperf_<index>.sh
 std::string uploadScriptPath(std::size_t index);    // runUploadIperf_<index>.sh
-std::string downloadOutputPath(std::size_t index);  // speedTest/dn_speed_<index>.txt
-std::string uploadOutputPath(std::size_t index);    // speedTest/up_speed_<index>.txt
 
 // The command lines, without their line end. Download runs in reverse mode (-R), so that the
 // server sends.

@@ -1,4 +1,4 @@
-#include "testrun/StatusFile.h"
+#include "workspace/StatusFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "support/ProgramFolderFixture.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 namespace {

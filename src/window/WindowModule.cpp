@@ -1,6 +1,6 @@
 #include "app/WindowModule.h"
 
-#include "app/TarnApp.h"
+#include "window/TarnApp.h"
 
 extern "C" __attribute__((visibility("default"))) int kestovaRunWindow(
     int argc, char** argv, const kestova::CommandLineOptions* options) {

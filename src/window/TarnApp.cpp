@@ -1,12 +1,12 @@
-#include "app/TarnApp.h"
+#include "window/TarnApp.h"
 
 #include <QtWebEngineCore/qtwebenginecoreglobal.h>
 #include <QApplication>
 
 #include "app/RunSettings.h"
-#include "app/TarnDlg.h"
 #include "controls/Explorer1.h"
 #include "platform/SystemValues.h"
+#include "window/TarnDlg.h"
 
 int CTarnApp::InitInstance(int argc, char** argv, const kestova::CommandLineOptions& options) {
     prepareWebEngineEnvironment();

@@ -1,4 +1,4 @@
-#include "testrun/IperfRunner.h"
+#include "iperf/IperfRunner.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

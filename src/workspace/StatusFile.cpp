@@ -1,4 +1,4 @@
-#include "testrun/StatusFile.h"
+#include "workspace/StatusFile.h"
 
 #include <mutex>
 
@@ -21,14 +21,18 @@ ObserverSlot& observerSlot() {
 
 }  // namespace
 
-void writeStatusFile(const std::string& path, std::string_view value) {
+void writeWorkspaceFile(const std::string& path, std::string_view bytes) {
     ObserverSlot& slot = observerSlot();
     const std::lock_guard<std::mutex> guard(slot.lock);
     // A failed write is no news for the test run: the page sees the file unchanged.
-    static_cast<void>(platform::writeWholeFile(path, value));
+    static_cast<void>(platform::writeWholeFile(path, bytes));
     if (slot.observer) {
-        slot.observer(path, value);
+        slot.observer(path, bytes);
     }
+}
+
+void writeStatusFile(const std::string& path, std::string_view value) {
+    writeWorkspaceFile(path, value);
 }
 
 std::string readStatusFile(const std::string& path) {

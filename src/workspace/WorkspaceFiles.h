@@ -17,6 +17,10 @@ inline constexpr const char* kHttpStatus = "speedTest/http_status.txt";
 inline constexpr const char* kLatestVersion = "speedTest/latest_version.txt";
 inline constexpr const char* kLocalVersion = "speedTest/localVersion.txt";
 inline constexpr const char* kIperfParameters = "speedTest/iperf_command_parameter_config.txt";
+// The stages' iperf3 outputs: "speedTest/<base>_<index>.txt" for each server, the merged output
+// "speedTest/<base>.txt".
+inline constexpr const char* kDownloadSpeedBase = "dn_speed";
+inline constexpr const char* kUploadSpeedBase = "up_speed";
 inline constexpr const char* kDownloadSpeed = "speedTest/dn_speed.txt";
 inline constexpr const char* kUploadSpeed = "speedTest/up_speed.txt";
 inline constexpr const char* kHttpReturn = "speedTest/http_return.txt";

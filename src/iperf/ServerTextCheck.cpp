@@ -1,4 +1,4 @@
-#include "service/ServerTextCheck.h"
+#include "iperf/ServerTextCheck.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "testrun/RunLog.h"
+#include "workspace/RunLog.h"
 
 #include <array>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "app/TarnDlg.h"
+#include "window/TarnDlg.h"
 
 #include <QDir>
 #include <QMetaObject>

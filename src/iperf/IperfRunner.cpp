@@ -1,13 +1,13 @@
-#include "testrun/IperfRunner.h"
+#include "iperf/IperfRunner.h"
 
 #include <filesystem>
 #include <optional>
 #include <string_view>
 #include <system_error>
 
+#include "iperf/IperfCommandScripts.h"
 #include "platform/ChildProcess.h"
-#include "service/IperfCommandScripts.h"
-#include "testrun/RunLog.h"
+#include "workspace/RunLog.h"
 
 namespace kestova {
 

@@ -1,4 +1,4 @@
-#include "app/TarnDlg.h"
+#include "window/TarnDlg.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@
 #include "support/RunningTestService.h"
 #include "support/ServiceReplies.h"
 #include "support/StandInIperf.h"
-#include "testrun/WorkspaceFiles.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 namespace {

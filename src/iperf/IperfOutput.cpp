@@ -1,0 +1,57 @@
+#include "iperf/IperfOutput.h"
+
+namespace kestova::iperf {
+
+namespace {
+
+const std::string* totalLine(const std::vector<std::string>& lines) {
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        if (holdsDoneMarker(lines[k])) {
+            return k < 2 ? nullptr : &lines[k - 2];
+        }
+    }
+    return nullptr;
+}
+
+std::string figureOfLine(std::string_view line) {
+    constexpr std::string_view kWhiteSpace = " \f\n\r\t\v";
+    const std::size_t bytesAt = line.find("Bytes");
+    const std::size_t unitAt = line.find("Mbits/sec");
+    if (bytesAt == std::string_view::npos || unitAt == std::string_view::npos ||
+        unitAt < bytesAt + 5) {
+        return kNoFigure;
+    }
+    std::string_view figure = line.substr(bytesAt + 5, unitAt - bytesAt - 5);
+    const std::size_t last = figure.find_last_not_of(kWhiteSpace);
+    if (last == std::string_view::npos) {
+        return kNoFigure;
+    }
+    figure = figure.substr(0, last + 1);
+    return std::string(figure.substr(figure.find_first_not_of(kWhiteSpace)));
+}
+
+}  // namespace
+
+std::string outputPath(std::string_view baseName, std::size_t index) {
+    return std::string(workspace::kFolder) + "/" + std::string(baseName) + "_" +
+           std::to_string(index) + ".txt";
+}
+
+std::string mergedOutputPath(std::string_view baseName) {
+    return std::string(workspace::kFolder) + "/" + std::string(baseName) + ".txt";
+}
+
+std::string downloadOutputPath(std::size_t index) {
+    return outputPath(kDownloadBaseName, index);
+}
+
+std::string uploadOutputPath(std::size_t index) {
+    return outputPath(kUploadBaseName, index);
+}
+
+std::string figureOfMergedLines(const std::vector<std::string>& lines) {
+    const std::string* line = totalLine(lines);
+    return line != nullptr ? figureOfLine(*line) : std::string(kNoFigure);
+}
+
+}  // namespace kestova::iperf

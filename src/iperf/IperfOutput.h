@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "workspace/WorkspaceFiles.h"
+
+// What an iperf3 text output is to this program: the files the runs leave, the marker a finished
+// run ends with, and where the receiver's total stands.
+namespace kestova::iperf {
+
+// iperf3 ends the text of a finished run with a line that holds this.
+inline constexpr std::string_view kDoneMarker = "iperf Done.";
+
+inline bool holdsDoneMarker(std::string_view line) {
+    return line.find(kDoneMarker) != std::string_view::npos;
+}
+
+// The stages' base names: each server's output is "speedTest/<base>_<index>.txt", the stage's
+// merged output "speedTest/<base>.txt".
+inline constexpr const char* kDownloadBaseName = workspace::kDownloadSpeedBase;
+inline constexpr const char* kUploadBaseName = workspace::kUploadSpeedBase;
+
+std::string outputPath(std::string_view baseName, std::size_t index);
+std::string mergedOutputPath(std::string_view baseName);
+std::string downloadOutputPath(std::size_t index);  // speedTest/dn_speed_<index>.txt
+std::string uploadOutputPath(std::size_t index);    // speedTest/up_speed_<index>.txt
+
+// The figure of an output's lines: the text between "Bytes" and "Mbits/sec" on the line two above
+// the first marker line (the receiver's total, with the empty line between them), trimmed; "error"
+// when there is none.
+std::string figureOfMergedLines(const std::vector<std::string>& lines);
+
+// The text a stage's figure takes when there is none.
+inline constexpr const char* kNoFigure = "error";
+
+}  // namespace kestova::iperf
