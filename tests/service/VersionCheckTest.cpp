@@ -75,7 +75,7 @@ TEST_F(VersionCheckUnreachable, NoAnswerIsNotAnUpgrade) {
     }
     ScriptedService silent({ScriptStep::hang()});
     ServiceEndpoint endpoint = loopbackEndpoint(silent.port());
-    endpoint.receiveIdleTimeout = std::chrono::milliseconds(300);
+    endpoint.exchangeTimeout = std::chrono::milliseconds(300);
     EXPECT_EQ(checkClientVersion(endpoint), 2);
 }
 
