@@ -14,7 +14,6 @@
 #include "platform/ProgramFolder.h"
 #include "platform/SharedLibrary.h"
 #include "platform/SystemValues.h"
-#include "service/VersionCheck.h"
 #include "testrun/HeadlessWindow.h"
 #include "testrun/StartUp.h"
 #include "testrun/TestRun.h"
@@ -28,12 +27,12 @@ using namespace std::chrono_literals;
 constexpr auto kLongestTest = 15min;
 
 // Without a window: start-up as the window does it, then Start once. Exit status 0 when both
-// stages completed, 1 otherwise; 3, with one line on standard error, when a newer version is
-// required (nothing is measured and no page is opened: nobody may be there to see it).
+// stages completed, 1 otherwise; 3, with one line on standard error, where Start would open the
+// upgrade page (nothing is measured and no page is opened: nobody may be there to see it).
 int runWithoutWindow(const kestova::CommandLineOptions& options) {
     const kestova::platform::MachineValues values;
-    const kestova::StartUpFacts facts = kestova::runStartUpChecks(values, options.service);
-    if (facts.versionResult == kestova::kUpgradeRequired) {
+    kestova::runStartUpChecks(values, options.service);
+    if (kestova::upgradeIsRequired()) {
         std::cerr << kestova::upgradeRequiredNotice() << std::flush;
         return kestova::kExitUpgradeRequired;
     }
