@@ -16,45 +16,12 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/TcpSocket.h"
+#include "support/IperfServer.h"
 #include "support/ProgramFolderFixture.h"
 
 namespace kestova::testing {
 
 using namespace std::chrono_literals;
-
-inline std::uint16_t freeLoopbackPort() {
-    return platform::TcpListener::listenOnLoopback(0)->port();
-}
-
-// An iperf3 server on a loopback port, for as long as the object lives.
-class IperfServer {
-  public:
-    IperfServer()
-        : port_(freeLoopbackPort()),
-          process_(platform::ChildProcess::startProgram(
-              {"iperf3", "-s", "-B", "127.0.0.1", "-p", std::to_string(port_)})) {
-        for (int i = 0; i < 100 && !accepts(); ++i) {
-            std::this_thread::sleep_for(50ms);
-        }
-    }
-    ~IperfServer() {
-        if (process_) {
-            ::kill(process_->pid(), SIGTERM);
-            process_->waitForExit(5s);
-        }
-    }
-    int pid() const { return process_ ? process_->pid() : -1; }
-    std::uint16_t port() const { return port_; }
-
-  private:
-    bool accepts() const {
-        std::optional<platform::TcpSocket> socket = platform::TcpSocket::open();
-        return socket && socket->connect({0x7f000001, port_}, 1s) == platform::IoStatus::Ok;
-    }
-
-    std::uint16_t port_;
-    std::optional<platform::ChildProcess> process_;
-};
 
 class ProgramUnderTest : public ProgramFolderTest {
   protected:
