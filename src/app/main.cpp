@@ -9,8 +9,10 @@
 
 #include "app/CommandLine.h"
 #include "app/RunSettings.h"
+#include "app/TerminationSignals.h"
 #include "app/UpgradeNotice.h"
 #include "app/WindowModule.h"
+#include "platform/ChildProcess.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SharedLibrary.h"
 #include "platform/SystemValues.h"
@@ -79,8 +81,10 @@ int main(int argc, char** argv) {
         std::cerr << "kestova-speedtest: " << *error << "\n";
         return 2;
     }
-    if (parsed.options->noWindow) {
-        return runWithoutWindow(*parsed.options);
-    }
-    return runWithWindow(argc, argv, *parsed.options);
+    kestova::endProgramOnTerminationSignals();
+    const int status = parsed.options->noWindow ? runWithoutWindow(*parsed.options)
+                                                : runWithWindow(argc, argv, *parsed.options);
+    // No iperf3 client outlives the program.
+    kestova::platform::endRunningScripts();
+    return status;
 }
