@@ -20,11 +20,16 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             options.service = *endpoint;
         } else if (name == "--no-window") {
             options.noWindow = true;
+        } else if (name == "--json") {
+            options.json = true;
         } else if (name == "--short-pauses") {
             options.shortPauses = true;
         } else {
             return {std::nullopt, "unknown argument " + name};
         }
+    }
+    if (options.json && !options.noWindow) {
+        return {std::nullopt, "--json needs --no-window"};
     }
     return {options, {}};
 }
