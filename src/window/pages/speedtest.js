@@ -320,11 +320,14 @@
     series.forEach(function (s) {
       s.points.forEach(function (p) {
         highest = Math.max(highest, p.mbps);
-        lastSecond = Math.max(lastSecond, Math.ceil(p.seconds));
+        // An interval that ends a little after the tenth second (10.09) keeps the axis at 10.
+        lastSecond = Math.max(lastSecond, Math.ceil(p.seconds - 0.25));
       });
     });
-    var step = gridStep(Math.max(highest * 1.05, 1));
-    var yTop = Math.max(step, Math.ceil(highest * 1.05 / step) * step);
+    // Without a figure yet the grid still reads as speeds: 0 to 100 Mbit/s.
+    var wanted = highest > 0 ? highest * 1.05 : 100;
+    var step = gridStep(wanted);
+    var yTop = Math.max(step, Math.ceil(wanted / step) * step);
     function x(seconds) { return (left + plotWidth * seconds / lastSecond).toFixed(1); }
     function y(mbps) { return (top + plotHeight * (1 - mbps / yTop)).toFixed(1); }
     function label(value) { return step < 1 ? value.toFixed(1) : String(Math.round(value)); }
