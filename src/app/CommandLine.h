@@ -14,6 +14,9 @@ struct CommandLineOptions {
     bool noWindow = false;
     bool json = false;  // with noWindow only: the result as JSON on standard output
     bool shortPauses = false;
+    // --help and --version: print and end, whatever else was given.
+    bool showHelp = false;
+    bool showVersion = false;
 };
 
 struct ParsedCommandLine {
@@ -22,11 +25,24 @@ struct ParsedCommandLine {
 };
 
 // kestova-speedtest [--workdir DIR] [--service HOST[:PORT]] [--no-window] [--json]
-//                   [--short-pauses]
+//                   [--short-pauses] [--help] [--version]
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments);
 
 inline constexpr const char* kUsage =
     "usage: kestova-speedtest [--workdir DIR] [--service HOST[:PORT]] [--no-window] [--json] "
-    "[--short-pauses]\n";
+    "[--short-pauses] [--help] [--version]\n";
+
+// The exit statuses of the program.
+inline constexpr int kExitCompleted = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitBadArguments = 2;
+inline constexpr int kExitUpgradeRequired = 3;
+
+// What --help prints: the usage, every option, the exit statuses and the provider's addresses
+// this program was built with.
+std::string helpText();
+
+// What --version prints: the program's name and version, and a line end.
+std::string versionText();
 
 }  // namespace kestova

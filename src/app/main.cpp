@@ -12,12 +12,14 @@
 #include "app/ResultDocument.h"
 #include "app/RunSettings.h"
 #include "app/TerminalProgress.h"
+#include "app/UpgradeNotice.h"
 #include "app/WindowModule.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SharedLibrary.h"
 #include "platform/SystemValues.h"
 #include "platform/Terminal.h"
 #include "service/ServerAssignment.h"
+#include "service/VersionCheck.h"
 #include "testrun/HeadlessWindow.h"
 #include "testrun/StartUp.h"
 #include "testrun/TestRun.h"
@@ -50,29 +52,29 @@ std::optional<bool> waitForTheTest(kestova::TestRun& testRun) {
 }
 
 // Without a window: start-up as the window does it, then Start once. Exit status 0 when both
-// stages completed, 1 otherwise. With --json the run log goes to standard error and standard
-// output holds the result document alone; on a terminal standard error also shows the progress.
+// stages completed, 1 otherwise; 3, with one line on standard error, when a newer version is
+// required (nothing is measured and no page is opened: nobody may be there to see it). With --json
+// the run log goes to standard error and standard output holds the result document alone; on a
+// terminal standard error also shows the progress.
 int runWithoutWindow(const kestova::CommandLineOptions& options) {
     if (options.json) {
         kestova::sendRunLogTo(kestova::RunLogStream::StandardError);
     }
     const kestova::platform::MachineValues values;
-    kestova::runStartUpChecks(values, options.service);
-    kestova::HeadlessWindow window;
-    auto channel = std::make_shared<kestova::WindowChannel>(window, kestova::runAtOnce());
-    kestova::TestRunSettings settings = kestova::testRunSettingsFor(options);
+    const kestova::StartUpFacts facts = kestova::runStartUpChecks(values, options.service);
+    const kestova::TestRunSettings settings = kestova::testRunSettingsFor(options);
     const kestova::ServerAssignmentState& assignments = *settings.assignments;
     const kestova::EarlierMerges earlier = kestova::EarlierMerges::note();
-    if (options.json) {
-        // The version gate ends the program from within Start: the document comes first.
-        settings.endProgram = [end = settings.endProgram, earlier, &assignments] {
+    if (facts.versionResult == kestova::kUpgradeRequired) {
+        std::cerr << kestova::upgradeRequiredNotice() << std::flush;
+        if (options.json) {
             printResultDocument(kestova::TestEnd::UpgradeRequired, earlier, assignments);
-            if (end) {
-                end();
-            }
-        };
+        }
+        return kestova::kExitUpgradeRequired;
     }
-    kestova::TestRun testRun(std::move(settings), window, channel);
+    kestova::HeadlessWindow window;
+    auto channel = std::make_shared<kestova::WindowChannel>(window, kestova::runAtOnce());
+    kestova::TestRun testRun(settings, window, channel);
     testRun.OnBnClickedStart();
     const std::optional<bool> completed = waitForTheTest(testRun);
     channel->close();
@@ -108,6 +110,11 @@ int main(int argc, char** argv) {
     if (!parsed.options) {
         std::cerr << "kestova-speedtest: " << parsed.error << "\n" << kestova::kUsage;
         return 2;
+    }
+    if (parsed.options->showHelp || parsed.options->showVersion) {
+        std::cout << (parsed.options->showHelp ? kestova::helpText() : kestova::versionText())
+                  << std::flush;
+        return 0;
     }
     if (const auto error = kestova::platform::enterProgramFolder(parsed.options->workdir)) {
         std::cerr << "kestova-speedtest: " << *error << "\n";
