@@ -91,14 +91,16 @@ Json latencyOf(bool measured, std::string_view name, const std::vector<std::stri
         if (count < fields.size() || !rest.empty() || fields[0] != name) {
             continue;
         }
-        const auto median = numberOf<double>(fields[1]);
-        const auto jitter = numberOf<double>(fields[2]);
+        // Without an answered sample the median and the jitter are "-": null here.
         const auto samples = numberOf<unsigned>(fields[3]);
         const auto lost = numberOf<unsigned>(fields[4]);
-        if (!median || !jitter || !samples || !lost) {
+        if (!samples || !lost) {
             return nullptr;
         }
-        return {{"median", *median}, {"jitter", *jitter}, {"samples", *samples}, {"lost", *lost}};
+        return {{"median", jsonOf(numberOf<double>(fields[1]))},
+                {"jitter", jsonOf(numberOf<double>(fields[2]))},
+                {"samples", *samples},
+                {"lost", *lost}};
     }
     return nullptr;
 }

@@ -146,7 +146,7 @@ TEST_F(ResultDocument, OddFilesGiveNullsNotABrokenDocument) {
     putFile(workspace::kDownloadLive,
             "1.00 26390.00\r\nhalf a line\n2.00\n3.00 x\n4.00 26401.75\n");
     putFile(workspace::kLatency,
-            "idle 12.34 1.20 ten 0\ndownload 85.02 9.50 20 0 extra\nupload 40.08 3.10 20 1\n");
+            "idle 12.34 1.20 ten 0\ndownload 85.02 9.50 20 0 extra\nupload - - 0 7\n");
     putFile("speedTest/dn_speed_0.txt", "iperf Done.\n");
     const Json document = documentOf(TestEnd::Completed, true, true,
                                      {{"192.0.2.10", "52x1"}, {"192.0.2.11", "5202"}});
@@ -158,7 +158,9 @@ TEST_F(ResultDocument, OddFilesGiveNullsNotABrokenDocument) {
     EXPECT_EQ(document["intervals"]["download"], Json::parse("[26390.0, 26401.75]"));
     EXPECT_EQ(document["latency_ms"]["idle"], nullptr);
     EXPECT_EQ(document["latency_ms"]["download"], nullptr);
-    EXPECT_EQ(document["latency_ms"]["upload"]["lost"], 1);
+    // Every connection attempt lost: no median, no jitter, but the count.
+    EXPECT_EQ(document["latency_ms"]["upload"],
+              Json::parse(R"({"median": null, "jitter": null, "samples": 0, "lost": 7})"));
 
     putFile(workspace::kLocalVersion, "\xff\xfe");  // not UTF-8: replaced, still one document
     EXPECT_EQ(documentOf(TestEnd::Completed, true, true, kServers)["version"],

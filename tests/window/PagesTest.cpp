@@ -36,7 +36,7 @@ const std::string kUploadLiveWhole =
     "1.00 41800.50\n2.00 42990.25\n3.00 42870.75\n4.00 43010.00\n5.00 42950.40\n"
     "6.00 42980.00\n7.00 42910.66\n8.00 43005.10\n9.00 42940.00\n10.00 42960.30\n";
 const std::string kLatencyDuringDownload =
-    "idle 12.34 1.20 10 0\ndownload 85.02 9.50 8 0\nupload 0.00 0.00 0 0\n";
+    "idle 12.34 1.20 10 0\ndownload 85.02 9.50 8 0\nupload - - 0 0\n";
 const std::string kLatencyWhole =
     "idle 12.34 1.20 10 0\ndownload 85.02 9.50 20 0\nupload 40.08 3.10 20 1\n";
 const std::string kHistory =
@@ -159,6 +159,12 @@ INSTANTIATE_TEST_SUITE_P(
                   {kDownloadPoints, "4"},
                   {kUploadPoints, "0"},
                   {kChartLabels, "0|200|400|600|800|1000|0|1|2|3|4|5|6|7|8|9|10 s"}}},
+        PageCase{"no_latency_sample_answered",
+                 {{"dn_status.txt", "1"},
+                  {"up_status.txt", "0"},
+                  {"latency.txt", "idle - - 0 10\ndownload - - 0 2\nupload - - 0 0\n"}},
+                 {"Latency: unanswered connection attempts: 12\n"},
+                 {"ms idle", "during download"}},
         PageCase{"upload_running",
                  {{"dn_status.txt", "2"},
                   {"up_status.txt", "1"},

@@ -263,7 +263,8 @@
                          : upload.state === "completed" ? "completed" : "");
   }
 
-  // "idle|download|upload <median ms> <jitter ms> <samples> <lost>" a line.
+  // "idle|download|upload <median ms> <jitter ms> <samples> <lost>" a line; the median is "-"
+  // while no sample has been answered.
   function latencyParts(text) {
     var parts = {};
     lines(text).forEach(function (line) {
@@ -271,9 +272,8 @@
       if (fields.length >= 5 && /^(idle|download|upload)$/.test(fields[0])) {
         var median = parseFloat(fields[1]);
         var samples = parseInt(fields[3], 10);
-        if (!isNaN(median) && samples > 0) {
-          parts[fields[0]] = { median: median, lost: parseInt(fields[4], 10) || 0 };
-        }
+        parts[fields[0]] = { median: samples > 0 && !isNaN(median) ? median : null,
+                             lost: parseInt(fields[4], 10) || 0 };
       }
     });
     return parts;
@@ -287,12 +287,16 @@
      ["upload", t.latencyUpload, upload]].forEach(function (entry) {
       var part = parts[entry[0]];
       if (part && entry[2].ofThisTest) {
-        shown.push(format(entry[1], { ms: part.median.toFixed(1) }));
+        if (part.median !== null) {
+          shown.push(format(entry[1], { ms: part.median.toFixed(1) }));
+        }
         lost += part.lost;
       }
     });
-    setText("latency", shown.length === 0 ? ""
-                       : t.latency + shown.join(t.separator) + (lost > 0 ? format(t.lost, { n: lost }) : ""));
+    var unanswered = lost > 0 ? format(t.lost, { n: lost }) : "";
+    setText("latency", shown.length === 0 && lost === 0 ? ""
+                       : t.latency + shown.join(t.separator) +
+                         (shown.length === 0 ? unanswered.replace(/^[;\uff1b]\s*/, "") : unanswered));
   }
 
   // Grid steps of 1, 2, 2.5 or 5 times a power of ten, at most five steps up to the top.
