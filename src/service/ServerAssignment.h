@@ -70,7 +70,8 @@ std::string currentIpAddress();
 std::string currentPort();
 
 // Asks the service for the servers of a test, keeps them and writes their command scripts.
-// 1: granted with at least one kept server; 2: service unreachable; 0: anything else.
+// 1: granted with at least one kept server; 2: service unreachable (also when no socket can be
+// made); 0: anything else.
 // Progress goes to speedTest/http_status.txt, every server the reply named to the run log (those
 // not kept with the reason).
 int requestIperfServer(const ServiceEndpoint& endpoint,
