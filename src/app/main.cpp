@@ -26,14 +26,21 @@ using namespace std::chrono_literals;
 constexpr auto kLongestTest = 15min;
 
 // Without a window: start-up as the window does it, then Start once. Exit status 0 when both
-// stages completed, 1 otherwise.
+// stages completed or the version gate sent the user to the upgrade page, 1 otherwise.
 int runWithoutWindow(const kestova::CommandLineOptions& options) {
     const kestova::platform::MachineValues values;
     kestova::runStartUpChecks(values, options.service);
     kestova::HeadlessWindow window;
     auto channel = std::make_shared<kestova::WindowChannel>(window, kestova::runAtOnce());
-    kestova::TestRun testRun(kestova::testRunSettingsFor(options), window, channel);
+    kestova::TestRunSettings settings = kestova::testRunSettingsFor(options);
+    bool upgradeOpened = false;
+    settings.endProgram = [&upgradeOpened] { upgradeOpened = true; };
+    kestova::TestRun testRun(std::move(settings), window, channel);
     testRun.OnBnClickedStart();
+    if (upgradeOpened) {
+        channel->close();
+        return 0;
+    }
     const std::optional<bool> completed = testRun.waitForRunsToEnd(kLongestTest);
     channel->close();
     return completed.value_or(false) ? 0 : 1;

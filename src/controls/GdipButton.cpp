@@ -19,6 +19,10 @@ CGdipButton::~CGdipButton() = default;
 bool CGdipButton::LoadImageResource(unsigned id) {
     m_image = std::make_unique<CGdiPlusBitmapResource>();
     m_imageId = id;
+    // A new picture after the looks were made: they are made again from it on the next paint.
+    m_faceNormal = QImage();
+    m_facesBuilt = 0;
+    update();
     return m_image->LoadFromResource(id);
 }
 

@@ -10,11 +10,11 @@
 
 namespace kestova {
 
-enum AssignmentResult {
-    kAssignmentRefused = 0,
-    kAssignmentGranted = 1,
-    kAssignmentUnreachable = 2
-};
+// What the server assignment came to (the numbers are those the service's clients have used).
+enum class AssignmentResult { Refused = 0, Granted = 1, Unreachable = 2 };
+inline constexpr AssignmentResult kAssignmentRefused = AssignmentResult::Refused;
+inline constexpr AssignmentResult kAssignmentGranted = AssignmentResult::Granted;
+inline constexpr AssignmentResult kAssignmentUnreachable = AssignmentResult::Unreachable;
 
 // A server as the reply named it, and whether its texts passed the check.
 struct NamedServer {
@@ -55,9 +55,10 @@ std::string currentIpAddress();
 std::string currentPort();
 
 // Asks the service for the servers of a test, keeps them and writes their command scripts.
-// 1: granted with at least one acceptable server; 2: service unreachable; 0: anything else.
+// Granted with at least one acceptable server; unreachable when the service's name did not
+// resolve or it could not be connected; refused for anything else.
 // Progress goes to speedTest/http_status.txt, the servers to the run log.
-int requestIperfServer(const ServiceEndpoint& endpoint,
-                       ServerAssignmentState& state = serverAssignmentState());
+AssignmentResult requestIperfServer(const ServiceEndpoint& endpoint,
+                                    ServerAssignmentState& state = serverAssignmentState());
 
 }  // namespace kestova

@@ -8,10 +8,6 @@
 #include "controls/Explorer1.h"
 #include "controls/GdipButton.h"
 #include "controls/HyperLink.h"
-#include "probes/BrowserVersionProbe.h"
-#include "probes/LanguageProbe.h"
-#include "service/VersionCheck.h"
-#include "testrun/StartUp.h"
 
 namespace {
 
@@ -33,6 +29,7 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
     : QDialog(parent),
       m_values(values),
       m_service(settings.service),
+      m_startThread(settings.startThread),
       m_browser(new CExplorer1(this)),
       m_restartButton(new CGdipButton(this)),
       m_startButton(new CGdipButton(this)),
@@ -60,56 +57,97 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
 
     connect(m_startButton, &QAbstractButton::clicked, this, &CTarnDlg::OnBnClickedStart);
     connect(m_restartButton, &QAbstractButton::clicked, this, &CTarnDlg::OnBnClickedRestart);
-    connect(m_cancelButton, &QAbstractButton::clicked, this, &QDialog::reject);
+    connect(m_cancelButton, &QAbstractButton::clicked, this, &CTarnDlg::reject);
+    // The version gate ends the program as the cancel command would, through the window's end.
+    settings.endProgram = [this] { done(QDialog::Rejected); };
     m_testRun = std::make_unique<kestova::TestRun>(std::move(settings), *this, m_channel);
 }
 
 CTarnDlg::~CTarnDlg() {
-    // A test still running carries on without the window.
+    // A test still running carries on without the window; the version check may still be asking.
     m_channel->close();
+    if (m_versionCheck && m_versionCheck->joinable()) {
+        m_versionCheck->join();
+    }
 }
 
 bool CTarnDlg::OnInitDialog() {
-    kestova::resetStatusFiles();
     setWindowIcon(m_icon);
-    const std::string language = kestova::detectLanguage(m_values);
-    const bool chinese = language == "zh";
-    setWindowTitle(chinese ? QStringLiteral("凱斯沃寬速度測試")
-                           : QStringLiteral("Kestova Connection Speed Test"));
-    const int browserRecent = kestova::detectIeVersion(m_values);
-    if (browserRecent != 1) {
-        disableButton(kestova::WindowButton::Start);
-    }
-    const int version = kestova::checkClientVersion(m_service);
-    m_updateOffered = version != 0 && version != 2 && browserRecent == 1;
-    m_browser->Navigate(QDir::current().filePath(m_updateOffered
-                                                     ? QStringLiteral("speedTest/download.html")
-                                                     : QStringLiteral("speedTest/index.html")));
-    loadButtonImages(chinese);
+    m_facts = kestova::checkThisMachine(m_values);
+    setWindowTitle(m_facts.language == kestova::DisplayLanguage::Chinese
+                       ? QStringLiteral("凱斯沃寬速度測試")
+                       : QStringLiteral("Kestova Connection Speed Test"));
+    // Start waits for the version check, which decides what it does.
+    disableButton(kestova::WindowButton::Start);
+    showPage();
+    loadButtonImages();
     m_poweredByLink->SetAddress(QString::fromLatin1(kIperfProjectAddress));
     m_poweredByLink->SetUnderlineMode(CHyperLink::UnderlineNever);
     m_poweredByLink->SetPointer(QCursor(Qt::PointingHandCursor));
+    startVersionCheck();
     return true;
 }
 
-void CTarnDlg::loadButtonImages(bool chinese) {
-    if (chinese) {
-        m_startButton->LoadImageResource(m_updateOffered ? 184 : 169);
-        m_restartButton->LoadImageResource(m_updateOffered ? 184 : 173);
+void CTarnDlg::startVersionCheck() {
+    m_versionCheck = m_startThread([service = m_service, channel = m_channel, this] {
+        const kestova::VersionCheckResult result = kestova::checkClientVersion(service);
+        // The channel runs it on the window's thread, and only while the window is there.
+        channel->post([this, result](kestova::WindowOperations&) { showVersionCheck(result); });
+    });
+    if (!m_versionCheck) {
+        // No thread to ask the service with: the version stays unknown, as when unreachable.
+        showVersionCheck(kestova::VersionCheckResult::ServiceUnreachable);
+    }
+}
+
+void CTarnDlg::showVersionCheck(kestova::VersionCheckResult result) {
+    m_facts.version = result;
+    m_versionChecked = true;
+    if (m_facts.updateOffered()) {
+        showPage();
+        loadButtonImages();
+    }
+    if (m_facts.webEngine == kestova::WebEngine::Recent) {
+        enableButton(kestova::WindowButton::Start);
+    }
+}
+
+void CTarnDlg::showPage() {
+    m_browser->Navigate(QDir::current().filePath(m_facts.updateOffered()
+                                                     ? QStringLiteral("speedTest/download.html")
+                                                     : QStringLiteral("speedTest/index.html")));
+}
+
+void CTarnDlg::loadButtonImages() {
+    const bool update = m_facts.updateOffered();
+    if (m_facts.language == kestova::DisplayLanguage::Chinese) {
+        m_startButton->LoadImageResource(update ? 184 : 169);
+        m_restartButton->LoadImageResource(update ? 184 : 173);
         m_cancelButton->LoadImageResource(171);
     } else {
-        m_startButton->LoadImageResource(m_updateOffered ? 181 : 174);
-        m_restartButton->LoadImageResource(m_updateOffered ? 181 : 172);
+        m_startButton->LoadImageResource(update ? 181 : 174);
+        m_restartButton->LoadImageResource(update ? 181 : 172);
         m_cancelButton->LoadImageResource(170);
     }
 }
 
 void CTarnDlg::OnBnClickedStart() {
-    m_testRun->OnBnClickedStart();
+    // Before the version check has ended the gate has nothing to act on.
+    if (m_versionChecked) {
+        m_testRun->OnBnClickedStart();
+    }
 }
 
 void CTarnDlg::OnBnClickedRestart() {
     m_testRun->OnBnClickedRestart();
+}
+
+void CTarnDlg::reject() {
+    // A running test cannot be abandoned: its buttons are disabled until it ends.
+    if (!m_cancelButton->isEnabled() || m_testRun->preparing()) {
+        return;
+    }
+    QDialog::reject();
 }
 
 CGdipButton& CTarnDlg::button(kestova::WindowButton which) const {

@@ -12,11 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view latest = input.substr(0, split);
     const std::string_view local =
         split == std::string_view::npos ? std::string_view{} : input.substr(split + 1);
-    const int result = kestova::compareVersions(latest, local);
-    if (result != 0 && result != 1) {
+    const kestova::VersionCheckResult result = kestova::compareVersions(latest, local);
+    if (result != kestova::kVersionUpToDate && result != kestova::kUpgradeRequired) {
         std::abort();
     }
-    if (result == 0 && latest.find(local) == std::string_view::npos) {
+    if (result == kestova::kVersionUpToDate && latest.find(local) == std::string_view::npos) {
         std::abort();
     }
     return 0;
