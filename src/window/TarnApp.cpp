@@ -30,7 +30,9 @@ int CTarnApp::InitInstance(int argc, char** argv, const kestova::CommandLineOpti
     CTarnDlg window(kestova::testRunSettingsFor(options), values);
     window.OnInitDialog();
     window.exec();
-    // The window has gone; the report of the last test may still be on its way.
+    // The window leaves the screen now (the display hears of it only when events are handled),
+    // while the report of the last test may still be on its way.
+    QCoreApplication::processEvents();
     window.testRun().waitForRunsToEnd(reportBound(options.service));
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <QPainter>
 #include <QPointer>
+#include <QShortcut>
 
 #include "controls/Explorer1.h"
 #include "controls/GdipButton.h"
@@ -58,6 +59,10 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
     connect(m_startButton, &QAbstractButton::clicked, this, &CTarnDlg::OnBnClickedStart);
     connect(m_restartButton, &QAbstractButton::clicked, this, &CTarnDlg::OnBnClickedRestart);
     connect(m_cancelButton, &QAbstractButton::clicked, this, &CTarnDlg::reject);
+    // Escape is the cancel command wherever the focus is, the web view included (which would
+    // otherwise keep the key for the page).
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            &CTarnDlg::reject);
     // The version gate ends the program as the cancel command would, through the window's end.
     settings.endProgram = [this] { done(QDialog::Rejected); };
     m_testRun = std::make_unique<kestova::TestRun>(std::move(settings), *this, m_channel);

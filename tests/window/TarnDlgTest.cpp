@@ -306,6 +306,38 @@ TEST_F(Window, TheEventLoopKeepsTurningWhileTheServiceIsSlow) {
     EXPECT_LT(watch.longestGapMs(), 1000) << "the window's thread stalled";
 }
 
+// While a test runs (its cancel button disabled), neither Escape nor the window manager's close
+// ends the window; once the buttons are back, the close does.
+TEST_F(Window, EscapeAndCloseWaitForTheEndOfTheTest) {
+    testing::installStandInIperf();
+    tools::TestServiceConfig config;
+    config.latestVersion = "1.0.0";
+    config.servers = {"127.0.0.1:25301"};
+    testing::RunningTestService service(config);
+    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
+    initAndWaitForStartUp(*window);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    putFile("iperf/recorded/hold", "");
+    ::testing::internal::CaptureStdout();
+    window->OnBnClickedStart();
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&window] { return !window->button(WindowButton::Cancel).isEnabled(); }, 10000));
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    std::filesystem::remove("iperf/recorded/hold");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&window] { return window->button(WindowButton::Cancel).isEnabled(); }, 60000));
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->isVisible());
+    window->testRun().waitForRunsToEnd(std::chrono::seconds(30));
+    ::testing::internal::GetCapturedStdout();
+}
+
 // The window goes away in the middle of a test: the test ends by itself and touches nothing of it.
 TEST_F(Window, ClosingTheWindowDuringATestIsSafe) {
     testing::installStandInIperf();
