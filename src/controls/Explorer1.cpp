@@ -129,10 +129,6 @@ void CExplorer1::SetExternalOpener(Opener opener) {
     *m_openElsewhere = std::move(opener);
 }
 
-bool CExplorer1::IsHome(const QUrl& address) const {
-    return isUnderHome(m_home, address);
-}
-
 void prepareWebEngineEnvironment() {
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     flags +=

@@ -24,8 +24,6 @@ class CExplorer1 : public QWebEngineView {
 
     // Where addresses outside home go; the desktop's opener unless replaced.
     void SetExternalOpener(Opener opener);
-    // True when the address is a file under the home folder.
-    bool IsHome(const QUrl& address) const;
 
   private:
     QString m_home;

@@ -56,7 +56,8 @@ const char* const kReachProbe =
     "  try { var r = new XMLHttpRequest(); r.open('GET', address, false); r.send();"
     "        return r.responseText; } catch (e) { return 'refused'; } }"
     "var out = ['home=' + read('value.txt'), 'outside=' + read('OUTSIDE'),"
-    "           'linked=' + read('linked.txt'), 'remote=' + read('REMOTE')];"
+    "           'linked=' + read('linked.txt'), 'up=' + read('../outside.txt'), 'remote=' + "
+    "read('REMOTE')];"
     "var img = new Image(); img.src = 'REMOTE/picture.png';"
     "document.getElementById('v').textContent = 'done ' + out.join(' ');"
     "</script></body></html>";
@@ -86,9 +87,6 @@ TEST_F(HomeView, ThePageReachesOnlyFilesUnderHome) {
     EXPECT_FALSE(text.contains("remote answer")) << text.toStdString();
     QTest::qWait(300);
     EXPECT_TRUE(remote.requests().empty());
-    EXPECT_TRUE(view.IsHome(QUrl::fromLocalFile((folder() / "speedTest/value.txt").c_str())));
-    EXPECT_FALSE(view.IsHome(QUrl::fromLocalFile((folder() / "speedTest/linked.txt").c_str())));
-    EXPECT_FALSE(view.IsHome(QUrl::fromLocalFile((folder() / "speedTest/../outside.txt").c_str())));
 }
 
 // A link clicked (or the page sending itself elsewhere) opens in the desktop's browser and the
