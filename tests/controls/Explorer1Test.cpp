@@ -98,8 +98,8 @@ TEST_F(HomeView, NavigationsAwayOpenElsewhere) {
             "<a id='new' target='_blank' href='https://example.org/new'>new</a>"
             "<iframe src='https://example.org/frame'></iframe>"
             "<p id='v'>ready</p></body></html>");
-    CExplorer1 view;
     std::vector<std::string> opened;
+    CExplorer1 view;
     view.SetExternalOpener(
         [&opened](const QString& address) { opened.push_back(address.toStdString()); });
     view.resize(400, 300);
