@@ -26,6 +26,14 @@ bool CGdipButton::LoadImageResource(unsigned id) {
     return m_image->LoadFromResource(id);
 }
 
+void CGdipButton::SetPictureScale(double scale) {
+    m_pictureScale = scale;
+    m_faceBackground = QImage();
+    m_faceNormal = QImage();
+    m_facesBuilt = 0;
+    update();
+}
+
 const QImage& CGdipButton::face(Face which) const {
     static const QImage kNone;
     switch (which) {
@@ -57,7 +65,12 @@ QImage CGdipButton::snapshotOfParent() const {
 QImage CGdipButton::faceWith(const QImage& picture, QPoint at) const {
     QImage face = m_faceBackground;
     QPainter painter(&face);
-    painter.drawImage(at, picture);
+    if (m_pictureScale == 1.0) {
+        painter.drawImage(at, picture);
+    } else {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRectF(at, QSizeF(picture.size()) * m_pictureScale), picture);
+    }
     return face;
 }
 

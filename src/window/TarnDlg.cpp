@@ -1,10 +1,15 @@
 #include "window/TarnDlg.h"
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QMetaObject>
 #include <QPainter>
 #include <QPointer>
+#include <QScreen>
 #include <QShortcut>
+#include <QStyle>
+#include <algorithm>
+#include <cmath>
 
 #include "controls/Explorer1.h"
 #include "controls/GdipButton.h"
@@ -13,6 +18,19 @@
 namespace {
 
 constexpr const char* kIperfProjectAddress = "https://iperf.fr/";
+
+// The scale at which the window fits the screen's free area, its title bar included: 1 where the
+// reference size fits, smaller (the same both ways) where it does not.
+double scaleToFit(const QWidget& window) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return 1.0;
+    }
+    const QRect room = screen->availableGeometry();
+    const int titleBar = window.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    return std::min({1.0, room.width() / double(CTarnDlg::kClientWidth),
+                     (room.height() - titleBar) / double(CTarnDlg::kClientHeight)});
+}
 
 // Hands work from any thread to the window's thread; Qt drops it if the window is gone first.
 kestova::WindowChannel::Dispatcher queuedOn(QObject* window) {
@@ -40,14 +58,24 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
       m_channel(std::make_shared<kestova::WindowChannel>(*this, queuedOn(this))) {
     // A fixed window without close, minimise or maximise boxes; the cancel button ends it.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(kClientWidth, kClientHeight);
     setWindowTitle(QStringLiteral("Kestova Connection Speed Test"));
-    m_browser->setGeometry(0, 0, 1200, 767);
-    m_cancelButton->setGeometry(621, 788, 183, 42);
-    m_startButton->setGeometry(398, 788, 183, 42);
-    m_restartButton->setGeometry(398, 788, 183, 42);
+    m_scale = scaleToFit(*this);
+    setFixedSize(scaled(QRect(0, 0, kClientWidth, kClientHeight)).size());
+    m_browser->setGeometry(scaled(QRect(0, 0, 1200, 767)));
+    m_cancelButton->setGeometry(scaled(QRect(621, 788, 183, 42)));
+    m_startButton->setGeometry(scaled(QRect(398, 788, 183, 42)));
+    m_restartButton->setGeometry(scaled(QRect(398, 788, 183, 42)));
     m_restartButton->hide();
-    m_poweredByLink->setGeometry(990, 834, 210, 20);
+    m_poweredByLink->setGeometry(scaled(QRect(990, 834, 210, 20)));
+    if (m_scale < 1.0) {
+        for (CGdipButton* each : {m_startButton, m_restartButton, m_cancelButton}) {
+            each->SetPictureScale(m_scale);
+        }
+        // Every page the view shows is zoomed with the window.
+        connect(m_browser, &QWebEngineView::loadFinished, this,
+                [this] { m_browser->setZoomFactor(m_scale); });
+        m_browser->setZoomFactor(m_scale);
+    }
     setTabOrder(m_browser, m_cancelButton);
     setTabOrder(m_cancelButton, m_startButton);
     setTabOrder(m_startButton, m_restartButton);
@@ -195,7 +223,19 @@ void CTarnDlg::reloadPage() {
     m_browser->Refresh();
 }
 
+QRect CTarnDlg::scaled(const QRect& atReference) const {
+    const auto at = [this](int length) { return static_cast<int>(std::lround(length * m_scale)); };
+    return {at(atReference.x()), at(atReference.y()), at(atReference.width()),
+            at(atReference.height())};
+}
+
 void CTarnDlg::paintEvent(QPaintEvent* /*event*/) {
     static const QImage background(QStringLiteral(":/bitmap/179.png"));
-    QPainter(this).drawImage(QPoint(0, 0), background);
+    QPainter painter(this);
+    if (m_scale < 1.0) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(scaled(background.rect()), background);
+    } else {
+        painter.drawImage(QPoint(0, 0), background);
+    }
 }

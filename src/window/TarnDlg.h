@@ -60,6 +60,8 @@ class CTarnDlg : public QDialog, public kestova::WindowOperations {
     bool updateOffered() const { return m_facts.updateOffered(); }
     // True once the start-up version check has ended and its choices are shown.
     bool versionChecked() const { return m_versionChecked; }
+    // 1 at the reference size; below 1 when the window had to shrink to fit its screen.
+    double scale() const { return m_scale; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -69,6 +71,8 @@ class CTarnDlg : public QDialog, public kestova::WindowOperations {
     void showVersionCheck(kestova::VersionCheckResult result);
     void showPage();
     void loadButtonImages();
+    // A rectangle of the reference layout at the window's scale.
+    QRect scaled(const QRect& atReference) const;
 
     kestova::platform::SystemValues& m_values;
     kestova::ServiceEndpoint m_service;
@@ -79,6 +83,7 @@ class CTarnDlg : public QDialog, public kestova::WindowOperations {
     CGdipButton* m_cancelButton;
     CHyperLink* m_poweredByLink;
     QIcon m_icon;
+    double m_scale = 1.0;
     kestova::StartUpFacts m_facts;
     bool m_versionChecked = false;
     std::shared_ptr<kestova::WindowChannel> m_channel;

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -57,6 +59,8 @@ class Window : public testing::ProgramFolderTest {
 
     testing::FakeSystemValues values_;
 };
+
+using WindowFits = Window;
 
 // What start-up chooses from the language, the web engine and the version check.
 struct StartUpCase {
@@ -336,6 +340,52 @@ TEST_F(Window, EscapeAndCloseWaitForTheEndOfTheTest) {
     EXPECT_FALSE(window->isVisible());
     window->testRun().waitForRunsToEnd(std::chrono::seconds(30));
     ::testing::internal::GetCapturedStdout();
+}
+
+// On a screen smaller than the reference size the whole window shrinks, the same both ways, to
+// fit the screen's free area with both buttons on it, and Start runs a test; at the reference
+// size and above nothing changes. (Run on screens of 1366 x 768 and 1280 x 720 as well.)
+TEST_F(WindowFits, PressesStartWithBothButtonsOnTheScreen) {
+    testing::installStandInIperf();
+    tools::TestServiceConfig config;
+    config.latestVersion = "1.0.0";
+    config.servers = {"127.0.0.1:25301"};
+    testing::RunningTestService service(config);
+    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
+    initAndWaitForStartUp(*window);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    const bool fitsAsDrawn = room.width() >= 1200 && room.height() >= 853 + 40;
+    if (fitsAsDrawn) {
+        EXPECT_EQ(window->scale(), 1.0);
+        EXPECT_EQ(window->size(), QSize(1200, 853));
+    } else {
+        EXPECT_LT(window->scale(), 1.0);
+        EXPECT_NEAR(window->width() / 1200.0, window->height() / 853.0, 0.01);
+        EXPECT_NEAR(window->browser().zoomFactor(), window->scale(), 0.01);
+    }
+    EXPECT_LE(window->height() + 20, room.height());
+    for (const WindowButton which : {WindowButton::Start, WindowButton::Cancel}) {
+        const CGdipButton& button = window->button(which);
+        const QRect onScreen(button.mapToGlobal(QPoint(0, 0)), button.size());
+        EXPECT_TRUE(room.contains(onScreen)) << "button " << static_cast<int>(which);
+    }
+    const QRect cancel = window->button(WindowButton::Cancel).geometry();
+    EXPECT_EQ(cancel.size(), (QSize(183, 42) * window->scale()));
+
+    ::testing::internal::CaptureStdout();
+    QTest::mouseClick(&window->button(WindowButton::Start), Qt::LeftButton, {},
+                      window->button(WindowButton::Start).rect().center());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&window] {
+            return window->testRun().waitForRunsToEnd(std::chrono::milliseconds(0)).has_value();
+        },
+        60000));
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
 }
 
 // The window goes away in the middle of a test: the test ends by itself and touches nothing of it.
