@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QSet>
 #include <QTest>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -368,6 +370,45 @@ TEST_F(Pages, PicturesAtFourMoments) {
             }
         }
         EXPECT_GT(colours.size(), 20) << path << " looks empty";
+    }
+}
+
+}  // namespace
+}  // namespace kestova
+
+namespace kestova {
+namespace {
+
+// The pages' own policy forbids anything remote, even in a web view that would allow it: a
+// remote picture or request the page might make is refused, and the page still reads its files.
+TEST_F(Pages, ThePagesForbidEverythingRemote) {
+    for (const char* page : {"index.html", "download.html"}) {
+        // Before the view: an answer still on its way when the view goes is written here.
+        QString refused;
+        QWebEngineView plainView;
+        plainView.settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls,
+                                           true);
+        plainView.resize(1200, 767);
+        plainView.show();
+        plainView.setUrl(QUrl::fromLocalFile((folder() / "speedTest" / page).c_str()));
+        ASSERT_FALSE(testing::pageTextWhen(plainView, [](const QString& t) {
+                         return !t.isEmpty();
+                     }).isEmpty());
+        plainView.page()->runJavaScript(
+            QStringLiteral("window.refused = [];"
+                           "document.addEventListener('securitypolicyviolation',"
+                           "  function (e) { window.refused.push(e.violatedDirective); });"
+                           "var img = new Image(); img.src = 'http://127.0.0.1:9/picture.png';"
+                           "document.body.appendChild(img);"
+                           "fetch('https://example.org/data').catch(function () {});"));
+        for (int i = 0; i < 50 && !refused.contains("connect-src"); ++i) {
+            QTest::qWait(100);
+            plainView.page()->runJavaScript(
+                QStringLiteral("window.refused.join(' ')"),
+                [&refused](const QVariant& v) { refused = v.toString(); });
+        }
+        EXPECT_TRUE(refused.contains("img-src")) << page << ": " << refused.toStdString();
+        EXPECT_TRUE(refused.contains("connect-src")) << page << ": " << refused.toStdString();
     }
 }
 
