@@ -1,10 +1,12 @@
 #include "testrun/TestRun.h"
 
+#include <ctime>
 #include <exception>
 #include <thread>
 
 #include "platform/TextFile.h"
 #include "service/AddressLookup.h"
+#include "testrun/TestHistory.h"
 #include "testrun/TestStages.h"
 #include "workspace/RunLog.h"
 #include "workspace/StatusFile.h"
@@ -25,6 +27,8 @@ void runStageThread(const std::shared_ptr<StageRun>& run,
         runLog() << "test run stopped: " << error.what();
         run->window->post([](WindowOperations& window) { resetButtonsAfterRun(window); });
     }
+    static_cast<void>(
+        appendToHistory(historyOfStages(*run->measures, completed, std::time(nullptr))));
     tracker->runEnded(completed);
 }
 
@@ -83,6 +87,7 @@ void TestRun::assignServersAndStart() {
         // and the buttons come back rather than staying disabled for good.
         tracker_->runEnded(false);
         writeRunFailed("e002");
+        static_cast<void>(appendToHistory(historyWithoutStages("e002", std::time(nullptr))));
         resetButtonsAfterRun(window_);
         return;
     }
@@ -91,6 +96,7 @@ void TestRun::assignServersAndStart() {
 
 void TestRun::endWithoutStages(const char* errorCode) {
     writeRunFailed(errorCode);
+    static_cast<void>(appendToHistory(historyWithoutStages(errorCode, std::time(nullptr))));
     std::this_thread::sleep_for(settings_.timing.failedAssignmentWait);
     resetButtonsAfterRun(window_);
     tracker_->runStarted();

@@ -7,6 +7,7 @@
 #include "iperf/SpeedFileMerge.h"
 #include "platform/TextFile.h"
 #include "service/ResultReport.h"
+#include "testrun/StageWatch.h"
 #include "workspace/RunLog.h"
 #include "workspace/StatusFile.h"
 #include "workspace/WorkspaceFiles.h"
@@ -21,19 +22,26 @@ struct StageNames {
     std::string_view stage;
     std::string_view baseName;
     Worker worker;
+    StageDirection direction;
 };
 
-constexpr StageNames kDownload{"downloadTest", iperf::kDownloadBaseName, runDownloadIperf};
-constexpr StageNames kUpload{"uploadTest", iperf::kUploadBaseName, runUploadIperf};
+constexpr StageNames kDownload{"downloadTest", iperf::kDownloadBaseName, runDownloadIperf,
+                               StageDirection::Download};
+constexpr StageNames kUpload{"uploadTest", iperf::kUploadBaseName, runUploadIperf,
+                             StageDirection::Upload};
 
-// Starts one worker per server, all at once, and joins them in index order. False when a worker
-// could not be started; the ones that were are joined all the same.
-bool runWorkers(const StageRun& run, Worker worker) {
+// Starts one worker per server, all at once, and joins them in index order; the watch hears of
+// each one that has ended. False when a worker could not be started; the ones that were are
+// joined all the same.
+bool runWorkers(const StageRun& run, Worker worker, StageWatch& watch) {
     std::vector<std::thread> workers;
     bool allStarted = true;
     for (std::size_t index = 0; index < run.servers.size(); ++index) {
         std::optional<std::thread> thread =
-            run.startThread([worker, index, wait = run.timing.scriptWait] { worker(index, wait); });
+            run.startThread([worker, index, wait = run.timing.scriptWait, &watch] {
+                worker(index, wait);
+                watch.serverEnded(index);
+            });
         if (!thread) {
             allStarted = false;
             break;
@@ -51,12 +59,14 @@ bool runWorkers(const StageRun& run, Worker worker) {
 // The stage's workers, pause and merge. False when its workers could not all be started.
 bool runStage(const StageRun& run, const StageNames& names) {
     runLog() << "start run " << names.stage << "... " << currentTimestamp();
-    if (!runWorkers(run, names.worker)) {
+    StageWatch watch(run, names.direction);
+    if (!runWorkers(run, names.worker, watch)) {
         return false;
     }
+    watch.clientsEnded();
     std::this_thread::sleep_for(run.timing.stagePause);
     runLog() << "end run " << names.stage << "... " << currentTimestamp();
-    mergeSpeedFile(std::string(names.baseName), run.servers.size());
+    watch.merged(mergeSpeedFile(std::string(names.baseName), run.servers.size()));
     return true;
 }
 
@@ -99,6 +109,7 @@ void writeRunFailed(const char* errorCode) {
 }
 
 bool downloadTest(const StageRun& run) {
+    measureIdleLatency(*run.measures, run.service, run.timing);
     return runStage(run, kDownload) ? checkDownloadResult(run) : failDownload(run);
 }
 
