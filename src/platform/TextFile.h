@@ -7,11 +7,15 @@
 
 namespace kestova::platform {
 
-// Creates or empties the file and writes the bytes exactly as given (a line feed stays a line
-// feed). Returns false when the file cannot be opened or the bytes could not all be written.
+// Replaces the file's content by the bytes exactly as given (a line feed stays a line feed). The
+// bytes go to a new file beside it, which is then renamed into place: a reader sees the old content
+// or the new, never a part. Returns false, and leaves the file as it was, when it could not be
+// written in place: it is read-only, a symbolic link or not a regular file, its folder is missing
+// or read-only, or the bytes could not all be written. No descriptor reaches a child.
 bool writeWholeFile(const std::string& path, std::string_view bytes);
 
-// The whole content, byte for byte; nothing when the file cannot be opened.
+// The whole content, byte for byte; nothing when the file cannot be opened or is not a regular
+// file.
 std::optional<std::string> readWholeFile(const std::string& path);
 
 // The file's lines without their line feeds; a carriage return right before a line feed is dropped

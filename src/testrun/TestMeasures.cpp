@@ -1,5 +1,6 @@
 #include "testrun/TestMeasures.h"
 
+#include "service/NameLookup.h"
 #include "workspace/StatusFile.h"
 #include "workspace/WorkspaceFiles.h"
 
@@ -18,7 +19,7 @@ void measureIdleLatency(TestMeasures& measures, const ServiceEndpoint& service,
         writeWorkspaceFile(path, "");
     }
     measures = TestMeasures{};
-    measures.service = platform::resolveIpv4(service.host, service.port);
+    measures.service = resolveWithin(service.host, service.port, service.connectTimeout);
     writeLatencyFile(measures);
     if (measures.service) {
         measures.idle =
