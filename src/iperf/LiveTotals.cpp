@@ -115,12 +115,15 @@ void LiveTotals::addCompleteIntervals() {
             return;
         }
         if (const auto end = intervalEndOf(first->summaries[ordinal])) {
-            std::vector<SummaryLines> summaries;
-            summaries.reserve(outputs_.size());
-            for (const Output& output : outputs_) {
-                summaries.emplace_back(output.summaries.begin(), output.summaries.end());
+            // Each output's line of this ordinal alone, so that a look costs the same however
+            // far the run has come.
+            std::vector<SummaryLines> lines(outputs_.size());
+            for (std::size_t index = 0; index < outputs_.size(); ++index) {
+                if (ordinal < outputs_[index].summaries.size()) {
+                    lines[index].emplace_back(outputs_[index].summaries[ordinal]);
+                }
             }
-            intervals_.push_back({std::string(*end), summaryTotal(summaries, ordinal)});
+            intervals_.push_back({std::string(*end), summaryTotal(lines, 0)});
         }
         ++nextOrdinal_;
     }
