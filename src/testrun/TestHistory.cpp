@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <system_error>
 
 #include "iperf/SummaryLines.h"
@@ -55,15 +56,16 @@ std::string outcomeOf(const TestMeasures& measures, bool completed) {
 
 std::string isoLocalTime(std::time_t time) {
     const std::tm local = platform::toLocalTime(time);
-    std::array<char, 40> text{};
-    const std::size_t length =
-        std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S%z", &local);
-    std::string iso(text.data(), length);
+    std::array<char, 32> date{};
+    std::array<char, 16> offset{};
+    const std::size_t dateLength =
+        std::strftime(date.data(), date.size(), "%Y-%m-%dT%H:%M:%S", &local);
     // %z gives +hhmm; ISO 8601's extended form writes +hh:mm.
-    if (iso.size() >= 5) {
-        iso.insert(iso.size() - 2, ":");
-    }
-    return iso;
+    const std::size_t offsetLength = std::strftime(offset.data(), offset.size(), "%z", &local);
+    const std::string_view zone(offset.data(), offsetLength);
+    return std::string(date.data(), dateLength) +
+           (zone.size() == 5 ? std::string(zone.substr(0, 3)) + ":" + std::string(zone.substr(3))
+                             : std::string(zone));
 }
 
 HistoryEntry historyOfStages(const TestMeasures& measures, bool completed, std::time_t endedAt) {
