@@ -55,13 +55,7 @@ bool collectOutputs(const std::string& path, std::vector<CollectedOutput>& outpu
     return !markers.empty();
 }
 
-}  // namespace
-
-std::string mergeCollectedOutputs(const std::vector<CollectedOutput>& outputs) {
-    if (outputs.empty()) {
-        return {};
-    }
-    const std::vector<iperf::SummaryLines> summaries = summariesOf(outputs);
+std::string mergedText(const std::vector<iperf::SummaryLines>& summaries) {
     std::string merged;
     for (std::size_t k = 0; k < summaries.front().size(); ++k) {
         merged += mergedLine(summaries.front()[k], iperf::summaryTotal(summaries, k));
@@ -71,18 +65,26 @@ std::string mergeCollectedOutputs(const std::vector<CollectedOutput>& outputs) {
     return merged;
 }
 
-std::vector<iperf::IntervalTotal> intervalTotalsOf(const std::vector<CollectedOutput>& outputs) {
+std::vector<iperf::IntervalTotal> intervalTotals(
+    const std::vector<iperf::SummaryLines>& summaries) {
     std::vector<iperf::IntervalTotal> intervals;
-    if (outputs.empty()) {
-        return intervals;
-    }
-    const std::vector<iperf::SummaryLines> summaries = summariesOf(outputs);
     for (std::size_t k = 0; k < summaries.front().size(); ++k) {
         if (const auto end = iperf::intervalEndOf(summaries.front()[k])) {
             intervals.push_back({std::string(*end), iperf::summaryTotal(summaries, k)});
         }
     }
     return intervals;
+}
+
+}  // namespace
+
+std::string mergeCollectedOutputs(const std::vector<CollectedOutput>& outputs) {
+    return outputs.empty() ? std::string{} : mergedText(summariesOf(outputs));
+}
+
+std::vector<iperf::IntervalTotal> intervalTotalsOf(const std::vector<CollectedOutput>& outputs) {
+    return outputs.empty() ? std::vector<iperf::IntervalTotal>{}
+                           : intervalTotals(summariesOf(outputs));
 }
 
 StageMerge mergeSpeedFile(const std::string& baseName, std::size_t serverCount) {
@@ -95,12 +97,15 @@ StageMerge mergeSpeedFile(const std::string& baseName, std::size_t serverCount) 
         }
     }
     runLog() << "start merge speed file: " << baseName << " total line: " << outputs.size();
-    const std::string merged = mergeCollectedOutputs(outputs);
+    std::string merged;
     if (!outputs.empty()) {
+        // The merged text and the live file's totals from the same summary lines.
+        const std::vector<iperf::SummaryLines> summaries = summariesOf(outputs);
+        merged = mergedText(summaries);
+        result.intervals = intervalTotals(summaries);
         runLog() << "file content result:\n" << merged;
     }
     writeWorkspaceFile(iperf::mergedOutputPath(baseName), merged);
-    result.intervals = intervalTotalsOf(outputs);
     return result;
 }
 
