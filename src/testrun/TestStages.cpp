@@ -5,6 +5,7 @@
 #include "iperf/IperfOutput.h"
 #include "iperf/IperfRunner.h"
 #include "iperf/SpeedFileMerge.h"
+#include "platform/ChildProcess.h"
 #include "platform/TextFile.h"
 #include "service/ResultReport.h"
 #include "testrun/StageWatch.h"
@@ -58,6 +59,8 @@ bool runWorkers(const StageRun& run, Worker worker, StageWatch& watch) {
 
 // The stage's workers, pause and merge. False when its workers could not all be started.
 bool runStage(const StageRun& run, const StageNames& names) {
+    // A client left running by an earlier stage or run would write into this stage's files.
+    platform::endRunningScripts();
     runLog() << "start run " << names.stage << "... " << currentTimestamp();
     StageWatch watch(run, names.direction);
     if (!runWorkers(run, names.worker, watch)) {
