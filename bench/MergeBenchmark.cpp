@@ -1,12 +1,15 @@
-// The merge of a stage with 64 servers of 20 streams each, from a recorded iperf3 output.
+// The merge of a stage with 64 servers of 20 streams each, from a recorded iperf3 output, and the
+// live totals' looks at the same 64 outputs while they are written.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "iperf/LiveTotals.h"
 #include "iperf/SpeedFileMerge.h"
 #include "platform/TextFile.h"
 
@@ -35,6 +38,8 @@ class MergeFolder {
         std::filesystem::remove_all(folder_);
     }
 
+    const std::filesystem::path& path() const { return folder_; }
+
   private:
     std::filesystem::path folder_;
     std::filesystem::path previous_;
@@ -60,6 +65,58 @@ void MergeCollectedOutputsOf64Servers(benchmark::State& state) {
     }
 }
 BENCHMARK(MergeCollectedOutputsOf64Servers)->Unit(benchmark::kMillisecond);
+
+// The recorded output cut where each second ends: its heading, then one block per interval (up
+// to and including its "[SUM]" line), then the final totals.
+std::vector<std::string> secondsOf(const std::vector<std::string>& lines) {
+    std::vector<std::string> blocks(1);
+    for (const std::string& line : lines) {
+        blocks.back() += line + "\n";
+        const bool intervalEnds = line.find("[SUM]") != std::string::npos &&
+                                  line.find("sender") == std::string::npos &&
+                                  line.find("receiver") == std::string::npos;
+        if (intervalEnds) {
+            blocks.emplace_back();
+        }
+    }
+    return blocks;
+}
+
+// A whole stage as the live totals see it: every second each of the 64 outputs gains one
+// interval, and the outputs are looked at four times a second. Only the looks are timed; the
+// time of one iteration is the live totals' cost over a stage.
+void LiveTotalsOverAStageOf64Outputs(benchmark::State& state) {
+    MergeFolder folder;
+    const std::vector<std::string> blocks =
+        secondsOf(kestova::platform::readLines(KESTOVA_BENCH_DATA "/dn_speed_p20.txt"));
+    std::vector<std::ofstream> outputs;
+    for (auto _ : state) {
+        state.PauseTiming();
+        outputs.clear();
+        for (std::size_t i = 0; i < kServers; ++i) {
+            outputs.emplace_back("speedTest/dn_speed_" + std::to_string(i) + ".txt",
+                                 std::ios::binary | std::ios::trunc);
+        }
+        kestova::iperf::LiveTotals totals("dn_speed", kServers);
+        const std::vector<bool> running(kServers, false);
+        state.ResumeTiming();
+        for (const std::string& block : blocks) {
+            state.PauseTiming();
+            for (std::ofstream& output : outputs) {
+                output << block << std::flush;
+            }
+            state.ResumeTiming();
+            for (int look = 0; look < 4; ++look) {
+                totals.follow(running);
+            }
+        }
+        benchmark::DoNotOptimize(totals.intervals().size());
+        if (totals.intervals().size() != 10) {
+            state.SkipWithError("the live totals missed intervals");
+        }
+    }
+}
+BENCHMARK(LiveTotalsOverAStageOf64Outputs)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "iperf/SummaryLines.h"
+
 namespace kestova {
 
 // The lines of one server's iperf3 output, from its first line through a line that holds
@@ -17,8 +19,19 @@ using CollectedOutput = std::vector<std::string>;
 // a bitrate that is not a finite number. Empty when nothing was collected.
 std::string mergeCollectedOutputs(const std::vector<CollectedOutput>& outputs);
 
+// The per-interval totals of the merged text: for each summary line of the first output that is
+// an interval (not a final total), where it ends and its sum over all outputs.
+std::vector<iperf::IntervalTotal> intervalTotalsOf(const std::vector<CollectedOutput>& outputs);
+
+// What a stage's merge found.
+struct StageMerge {
+    std::size_t serversRun = 0;
+    std::size_t serversCompleted = 0;  // servers whose output holds "iperf Done."
+    std::vector<iperf::IntervalTotal> intervals;
+};
+
 // Collects the complete outputs "speedTest/<baseName>_<i>.txt" of the servers 0 .. serverCount-1,
 // writes the merged text to "speedTest/<baseName>.txt" and the merge's lines to the run log.
-void mergeSpeedFile(const std::string& baseName, std::size_t serverCount);
+StageMerge mergeSpeedFile(const std::string& baseName, std::size_t serverCount);
 
 }  // namespace kestova

@@ -1,10 +1,12 @@
 #include "testrun/TestRun.h"
 
+#include <ctime>
 #include <exception>
 #include <thread>
 
 #include "platform/TextFile.h"
 #include "service/AddressLookup.h"
+#include "testrun/TestHistory.h"
 #include "testrun/TestStages.h"
 #include "workspace/RunLog.h"
 #include "workspace/StatusFile.h"
@@ -46,7 +48,9 @@ std::optional<StageRun> prepareRun(bool firstRun, const RunThreadState& state) {
     state.window->post(firstRun ? disableForFirstRun : disableForLaterRun);
     const AssignmentResult result = requestIperfServer(settings.service, *settings.assignments);
     if (result != AssignmentResult::Granted) {
-        writeRunFailed(result == AssignmentResult::Unreachable ? "e001" : "e002");
+        const char* code = result == AssignmentResult::Unreachable ? "e001" : "e002";
+        writeRunFailed(code);
+        static_cast<void>(appendToHistory(historyWithoutStages(code, std::time(nullptr))));
         std::this_thread::sleep_for(settings.timing.failedAssignmentWait);
         giveButtonsBack(state);
         return std::nullopt;
@@ -70,6 +74,8 @@ void runTest(bool firstRun, const std::shared_ptr<RunThreadState>& state) {
         state->preparing->store(false);
         if (run) {
             completed = downloadTest(*run);
+            static_cast<void>(
+                appendToHistory(historyOfStages(*run->measures, completed, std::time(nullptr))));
         }
     } catch (const std::exception& error) {
         runLog() << "test run stopped: " << error.what();
@@ -130,6 +136,7 @@ void TestRun::startRun(Command command) {
             runLog() << "click start button...";
         }
         writeRunFailed("e002");
+        static_cast<void>(appendToHistory(historyWithoutStages("e002", std::time(nullptr))));
         resetButtonsAfterRun(window_);
         preparing_->store(false);
         tracker_->runEnded(false);

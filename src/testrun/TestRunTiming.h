@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -13,6 +14,14 @@ struct TestRunTiming {
     std::chrono::milliseconds uploadPause{16000};          // after a completed upload stage
     std::chrono::milliseconds failedAssignmentWait{2000};  // before the buttons come back
     std::chrono::milliseconds scriptWait{13000};           // for each command script
+
+    // What a test watches beside its figures: the latency to the test service, idle before the
+    // download and under load while a stage's clients run, and the clients' outputs.
+    std::size_t idleLatencySamples = 10;
+    std::chrono::milliseconds idleLatencySpacing{100};
+    std::chrono::milliseconds loadedLatencyPeriod{500};
+    std::chrono::milliseconds latencyTimeout{2000};  // a connection not open by then is lost
+    std::chrono::milliseconds livePeriod{250};       // between looks at the running outputs
 
     // No pauses, for tests and demonstrations; the wait for a script stays.
     static TestRunTiming shortPauses() {

@@ -8,6 +8,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/TextFile.h"
 #include "service/ResultReport.h"
+#include "testrun/StageWatch.h"
 #include "workspace/RunLog.h"
 #include "workspace/StatusFile.h"
 #include "workspace/WorkspaceFiles.h"
@@ -22,24 +23,31 @@ struct StageNames {
     std::string_view stage;
     std::string_view baseName;
     Worker worker;
+    StageDirection direction;
 };
 
-constexpr StageNames kDownload{"downloadTest", iperf::kDownloadBaseName, runDownloadIperf};
-constexpr StageNames kUpload{"uploadTest", iperf::kUploadBaseName, runUploadIperf};
+constexpr StageNames kDownload{"downloadTest", iperf::kDownloadBaseName, runDownloadIperf,
+                               StageDirection::Download};
+constexpr StageNames kUpload{"uploadTest", iperf::kUploadBaseName, runUploadIperf,
+                             StageDirection::Upload};
 
 // The steps of the path, in their order.
 enum class Step { DownloadTest, CheckDownloadResult, UploadTest, CheckUploadResult };
 
 enum class RunEnd { Completed, DownloadFailed, UploadFailed };
 
-// Starts one worker per server, all at once, and joins them in index order. False when a worker
-// could not be started; the ones that were are joined all the same.
-bool runWorkers(const StageRun& run, Worker worker) {
+// Starts one worker per server, all at once, and joins them in index order; the watch hears of
+// each one that has ended. False when a worker could not be started; the ones that were are
+// joined all the same.
+bool runWorkers(const StageRun& run, Worker worker, StageWatch& watch) {
     std::vector<std::thread> workers;
     bool allStarted = true;
     for (std::size_t index = 0; index < run.servers.size(); ++index) {
         std::optional<std::thread> thread =
-            run.startThread([worker, index, wait = run.timing.scriptWait] { worker(index, wait); });
+            run.startThread([worker, index, wait = run.timing.scriptWait, &watch] {
+                worker(index, wait);
+                watch.serverEnded(index);
+            });
         if (!thread) {
             allStarted = false;
             break;
@@ -59,13 +67,19 @@ bool runWorkers(const StageRun& run, Worker worker) {
 bool runStage(const StageRun& run, const StageNames& names) {
     // A client left running by an earlier stage or run would write into this stage's files.
     platform::endRunningScripts();
+    if (names.direction == StageDirection::Download) {
+        // The line's latency at rest, with nothing of this program's on it.
+        measureIdleLatency(*run.measures, run.service, run.timing);
+    }
     runLog() << "start run " << names.stage << "... " << currentTimestamp();
-    if (!runWorkers(run, names.worker)) {
+    StageWatch watch(run, names.direction);
+    if (!runWorkers(run, names.worker, watch)) {
         return false;
     }
+    watch.clientsEnded();
     std::this_thread::sleep_for(run.timing.stagePause);
     runLog() << "end run " << names.stage << "... " << currentTimestamp();
-    mergeSpeedFile(std::string(names.baseName), run.servers.size());
+    watch.merged(mergeSpeedFile(std::string(names.baseName), run.servers.size()));
     return true;
 }
 

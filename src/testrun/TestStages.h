@@ -5,6 +5,7 @@
 
 #include "iperf/OurIperfServer.h"
 #include "service/ServiceEndpoint.h"
+#include "testrun/TestMeasures.h"
 #include "testrun/TestRunTiming.h"
 #include "testrun/WindowChannel.h"
 
@@ -19,6 +20,8 @@ struct StageRun {
     TestRunTiming timing;
     std::shared_ptr<WindowChannel> window;
     ThreadStarter startThread = startThreadIfPossible;
+    // What the run measures beside its figures; the stage thread's alone.
+    std::shared_ptr<TestMeasures> measures = std::make_shared<TestMeasures>();
 };
 
 // Both stages failed, for the reason the code gives: "-1", "-1" and the code, in that order.

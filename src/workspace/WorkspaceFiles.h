@@ -23,6 +23,16 @@ inline constexpr const char* kDownloadSpeedBase = "dn_speed";
 inline constexpr const char* kUploadSpeedBase = "up_speed";
 inline constexpr const char* kDownloadSpeed = "speedTest/dn_speed.txt";
 inline constexpr const char* kUploadSpeed = "speedTest/up_speed.txt";
+// Beside the merged outputs, while and after a stage runs: its per-second totals as they come
+// ("<end of the interval> <Mbit/s>" lines) and how many servers it counted ("<completed>/<run>").
+inline constexpr const char* kDownloadLive = "speedTest/dn_live.txt";
+inline constexpr const char* kUploadLive = "speedTest/up_live.txt";
+inline constexpr const char* kDownloadServers = "speedTest/dn_servers.txt";
+inline constexpr const char* kUploadServers = "speedTest/up_servers.txt";
+// The latency idle and under load: lines "<phase> <median ms> <jitter ms> <samples> <lost>".
+inline constexpr const char* kLatency = "speedTest/latency.txt";
+// One line for every test that ended.
+inline constexpr const char* kHistory = "speedTest/history.csv";
 inline constexpr const char* kHttpReturn = "speedTest/http_return.txt";
 inline constexpr const char* kFinal = "speedTest/final.txt";
 inline constexpr const char* kLanguageCode = "speedTest/lang2.txt";
@@ -31,15 +41,6 @@ inline constexpr const char* kIeVersionValue = "speedTest/ie_version.txt";
 inline constexpr const char* kIeVersion = "speedTest/ie_version2.txt";
 inline constexpr const char* kIndexPage = "speedTest/index.html";
 inline constexpr const char* kDownloadPage = "speedTest/download.html";
-
-// Beyond the described files: the live per-second totals of a stage, how many of its servers
-// completed ("2/3"), the latency idle and under load, and one line per ended test.
-inline constexpr const char* kDownloadLive = "speedTest/dn_live.txt";
-inline constexpr const char* kUploadLive = "speedTest/up_live.txt";
-inline constexpr const char* kDownloadServers = "speedTest/dn_servers.txt";
-inline constexpr const char* kUploadServers = "speedTest/up_servers.txt";
-inline constexpr const char* kLatency = "speedTest/latency.txt";
-inline constexpr const char* kHistory = "speedTest/history.csv";
 
 inline constexpr const char* kIperfClient = "iperf/iperf3";
 

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "iperf/LiveTotals.h"
+#include "iperf/SummaryLines.h"
+
+namespace kestova::iperf {
+
+// Keeps a stage's live file ("speedTest/dn_live.txt" or "up_live.txt") while its clients run: it
+// empties the file at once, looks at the servers' outputs every period on a thread of its own,
+// and writes the file whole whenever an interval was added; finish leaves in it the merged
+// per-interval totals, so that what the page drew ends equal to the stage's result.
+// Contract: made, told of the merge (finish) and ended by the stage's thread; serverEnded may be
+// called from any thread (the workers). The own thread only reads the outputs and writes the live
+// file; it ends by itself once every client has ended, and within one period of finish or of the
+// object's end. Without a thread to be had, the file gets its lines at finish.
+class LiveFollower {
+  public:
+    LiveFollower(std::string_view baseName, std::size_t serverCount, std::string livePath,
+                 std::chrono::milliseconds period);
+    LiveFollower(const LiveFollower&) = delete;
+    LiveFollower& operator=(const LiveFollower&) = delete;
+    ~LiveFollower();
+
+    // Server index's client has ended: its output is whole.
+    void serverEnded(std::size_t index);
+
+    // Stops following and writes the merged per-interval totals.
+    void finish(const std::vector<IntervalTotal>& merged);
+
+  private:
+    void follow();
+    void stop();
+
+    const std::string livePath_;
+    const std::chrono::milliseconds period_;
+
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::vector<bool> ended_;
+    LiveTotals totals_;  // the own thread's alone once it runs
+    std::thread thread_;
+};
+
+}  // namespace kestova::iperf

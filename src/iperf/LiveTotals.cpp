@@ -1,0 +1,132 @@
+#include "iperf/LiveTotals.h"
+
+#include <utility>
+
+#include "iperf/IperfOutput.h"
+#include "platform/FileTail.h"
+
+namespace kestova::iperf {
+
+namespace {
+
+// What one look reads of an output at most; the rest waits for the next look.
+constexpr std::size_t kLargestRead = 1 << 20;
+
+}  // namespace
+
+LiveTotals::LiveTotals(std::string_view baseName, std::size_t serverCount) {
+    outputs_.resize(serverCount);
+    for (std::size_t index = 0; index < serverCount; ++index) {
+        Output& output = outputs_[index];
+        output.path = outputPath(baseName, index);
+        if (const auto tail = platform::readFileTail(output.path, UINT64_MAX, 0)) {
+            output.before = std::make_pair(tail->size, tail->modifiedNs);
+        }
+    }
+}
+
+bool LiveTotals::follow(const std::vector<bool>& ended) {
+    for (std::size_t index = 0; index < outputs_.size(); ++index) {
+        Output& output = outputs_[index];
+        if (output.complete) {
+            continue;
+        }
+        const bool clientEnded = index < ended.size() && ended[index];
+        readAppended(output);
+        if (clientEnded && output.rewritten && !output.partialLine.empty()) {
+            // A client that has ended wrote its last line, feed or not.
+            takeLine(output, std::exchange(output.partialLine, {}));
+        }
+        output.ended = output.ended || clientEnded || output.complete;
+    }
+    const std::size_t known = intervals_.size();
+    addCompleteIntervals();
+    return intervals_.size() > known;
+}
+
+bool LiveTotals::allEnded() const {
+    for (const Output& output : outputs_) {
+        if (!output.ended) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void LiveTotals::readAppended(Output& output) {
+    std::optional<platform::FileTail> tail =
+        platform::readFileTail(output.path, output.offset, kLargestRead);
+    if (!tail) {
+        return;
+    }
+    if (!output.rewritten) {
+        if (output.before && output.before->first == tail->size &&
+            output.before->second == tail->modifiedNs) {
+            return;  // still the earlier run's output
+        }
+        output.rewritten = true;
+    } else if (tail->size < output.offset) {
+        // Written anew from its start: follow it again from there.
+        output.offset = 0;
+        output.partialLine.clear();
+        output.summaries.clear();
+        tail = platform::readFileTail(output.path, 0, kLargestRead);
+        if (!tail) {
+            return;
+        }
+    }
+    output.offset += tail->bytes.size();
+    std::string_view bytes = tail->bytes;
+    while (!output.complete) {
+        const std::size_t feed = bytes.find('\n');
+        if (feed == std::string_view::npos) {
+            output.partialLine.append(bytes);
+            return;
+        }
+        output.partialLine.append(bytes.substr(0, feed));
+        bytes.remove_prefix(feed + 1);
+        takeLine(output, std::exchange(output.partialLine, {}));
+    }
+}
+
+void LiveTotals::takeLine(Output& output, std::string_view line) {
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    if (isSummaryLine(line)) {
+        output.summaries.emplace_back(line);
+    }
+    // Lines after the marker belong to no run the merge counts.
+    output.complete = output.complete || holdsDoneMarker(line);
+}
+
+void LiveTotals::addCompleteIntervals() {
+    for (;;) {
+        const std::size_t ordinal = nextOrdinal_;
+        const Output* first = nullptr;
+        for (const Output& output : outputs_) {
+            if (ordinal < output.summaries.size()) {
+                first = first != nullptr ? first : &output;
+            } else if (!output.ended) {
+                return;  // a running client has not reported it yet
+            }
+        }
+        if (first == nullptr) {
+            return;
+        }
+        if (const auto end = intervalEndOf(first->summaries[ordinal])) {
+            // Each output's line of this ordinal alone, so that a look costs the same however
+            // far the run has come.
+            std::vector<SummaryLines> lines(outputs_.size());
+            for (std::size_t index = 0; index < outputs_.size(); ++index) {
+                if (ordinal < outputs_[index].summaries.size()) {
+                    lines[index].emplace_back(outputs_[index].summaries[ordinal]);
+                }
+            }
+            intervals_.push_back({std::string(*end), summaryTotal(lines, 0)});
+        }
+        ++nextOrdinal_;
+    }
+}
+
+}  // namespace kestova::iperf

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "iperf/SummaryLines.h"
+
+namespace kestova::iperf {
+
+// The per-interval totals of a running stage, from its servers' outputs as far as they are
+// written. An interval counts once every server still running has reported it; its total pairs
+// the servers' summary lines by their ordinal as the merge does, and a server that ended without
+// the interval adds nothing to it.
+// Contract: one owner, one thread; it only reads the outputs.
+class LiveTotals {
+  public:
+    // Notes the outputs "speedTest/<baseName>_<i>.txt" as they are before the stage's clients
+    // start: an output left by an earlier run counts only once its script has rewritten it.
+    LiveTotals(std::string_view baseName, std::size_t serverCount);
+
+    // Reads what each output gained since the last look and adds the intervals that became
+    // complete. ended[i] says that server i's client has ended, so its output is whole; it is
+    // taken before the look, so that nothing it wrote is missed. True when intervals were added.
+    bool follow(const std::vector<bool>& ended);
+
+    // True when every output is complete or its client ended: nothing more will come.
+    bool allEnded() const;
+
+    const std::vector<IntervalTotal>& intervals() const { return intervals_; }
+
+  private:
+    struct Output {
+        std::string path;
+        std::optional<std::pair<std::uint64_t, std::int64_t>> before;  // size, last change
+        bool rewritten = false;
+        std::uint64_t offset = 0;
+        std::string partialLine;
+        std::vector<std::string> summaries;
+        bool complete = false;  // its "iperf Done." was read
+        bool ended = false;
+    };
+
+    static void readAppended(Output& output);
+    static void takeLine(Output& output, std::string_view line);
+    void addCompleteIntervals();
+
+    std::vector<Output> outputs_;
+    std::size_t nextOrdinal_ = 0;
+    std::vector<IntervalTotal> intervals_;
+};
+
+}  // namespace kestova::iperf

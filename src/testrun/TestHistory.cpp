@@ -1,0 +1,133 @@
+#include "testrun/TestHistory.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include "iperf/SummaryLines.h"
+#include "platform/LocalTime.h"
+#include "platform/TextFile.h"
+#include "service/ResultReport.h"
+#include "workspace/WorkspaceFiles.h"
+
+namespace kestova {
+
+namespace {
+
+// A stage's figure when it is a number, as the merged file wrote it; empty otherwise.
+std::string numberOrEmpty(const std::string& figure) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(figure.data(), figure.data() + figure.size(), value);
+    const bool isNumber =
+        !figure.empty() && error == std::errc{} && end == figure.data() + figure.size();
+    return isNumber ? figure : std::string{};
+}
+
+std::string millisecondsOf(const LatencyFigures& figures) {
+    return figures.medianMs ? iperf::twoDecimals(*figures.medianMs) : std::string{};
+}
+
+std::string serversOf(const TestMeasures& measures) {
+    std::optional<ServerCount> fewest;
+    for (const std::optional<ServerCount>& count :
+         {measures.downloadServers, measures.uploadServers}) {
+        if (count && (!fewest || count->completed < fewest->completed)) {
+            fewest = count;
+        }
+    }
+    return fewest ? fewest->text() : std::string{};
+}
+
+std::string outcomeOf(const TestMeasures& measures, bool completed) {
+    if (completed) {
+        return "completed";
+    }
+    const bool downloadCompleted =
+        measures.downloadServers && measures.downloadServers->completed > 0;
+    return downloadCompleted ? "e003" : "e002";
+}
+
+}  // namespace
+
+std::string isoLocalTime(std::time_t time) {
+    const std::tm local = platform::toLocalTime(time);
+    std::array<char, 32> date{};
+    std::array<char, 16> offset{};
+    const std::size_t dateLength =
+        std::strftime(date.data(), date.size(), "%Y-%m-%dT%H:%M:%S", &local);
+    // %z gives +hhmm; ISO 8601's extended form writes +hh:mm.
+    const std::size_t offsetLength = std::strftime(offset.data(), offset.size(), "%z", &local);
+    const std::string_view zone(offset.data(), offsetLength);
+    return std::string(date.data(), dateLength) +
+           (zone.size() == 5 ? std::string(zone.substr(0, 3)) + ":" + std::string(zone.substr(3))
+                             : std::string(zone));
+}
+
+HistoryEntry historyOfStages(const TestMeasures& measures, bool completed, std::time_t endedAt) {
+    HistoryEntry entry;
+    entry.time = isoLocalTime(endedAt);
+    entry.downloadMbps =
+        numberOrEmpty(stageFigure(workspace::kDownloadStatus, workspace::kDownloadSpeed));
+    entry.uploadMbps =
+        numberOrEmpty(stageFigure(workspace::kUploadStatus, workspace::kUploadSpeed));
+    entry.idleMs = millisecondsOf(measures.idle);
+    entry.downloadMs = millisecondsOf(measures.download);
+    entry.uploadMs = millisecondsOf(measures.upload);
+    entry.servers = serversOf(measures);
+    entry.outcome = outcomeOf(measures, completed);
+    return entry;
+}
+
+HistoryEntry historyWithoutStages(const std::string& errorCode, std::time_t endedAt) {
+    HistoryEntry entry;
+    entry.time = isoLocalTime(endedAt);
+    entry.outcome = errorCode;
+    return entry;
+}
+
+std::string historyLine(const HistoryEntry& entry) {
+    return entry.time + "," + entry.downloadMbps + "," + entry.uploadMbps + "," + entry.idleMs +
+           "," + entry.downloadMs + "," + entry.uploadMs + "," + entry.servers + "," +
+           entry.outcome + "\n";
+}
+
+bool appendToHistory(const HistoryEntry& entry) {
+    // Two tests may end at once (Restart while the last report is still being sent): one append
+    // at a time, so that neither line is lost.
+    static std::mutex appending;
+    const std::lock_guard<std::mutex> guard(appending);
+    const std::string path = workspace::kHistory;
+    std::error_code error;
+    std::string content;
+    if (std::filesystem::exists(path, error)) {
+        std::optional<std::string> existing = platform::readWholeFile(path);
+        if (!existing) {
+            return false;
+        }
+        content = std::move(*existing);
+    }
+    if (content.empty()) {
+        content = std::string(kHistoryHeader) + "\n";
+    } else if (content.back() != '\n') {
+        content += "\n";
+    }
+    content += historyLine(entry);
+    const std::string copy = path + ".new";
+    if (!platform::writeWholeFile(copy, content)) {
+        std::filesystem::remove(copy, error);
+        return false;
+    }
+    std::filesystem::rename(copy, path, error);
+    if (error) {
+        std::filesystem::remove(copy, error);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kestova

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "platform/TcpSocket.h"
+#include "service/ConnectLatency.h"
+#include "service/ServiceEndpoint.h"
+#include "testrun/TestRunTiming.h"
+
+namespace kestova {
+
+// How many servers a stage ran and how many of their outputs completed, "<completed>/<run>".
+struct ServerCount {
+    std::size_t completed = 0;
+    std::size_t run = 0;
+
+    std::string text() const { return std::to_string(completed) + "/" + std::to_string(run); }
+};
+
+// What a test measures beside its two figures: the latency to the test service idle and under
+// load, and how many servers each stage counted; the stages fill it in as they go, the history
+// line reads it when the test has ended.
+// Contract: used by the test's stage thread only.
+struct TestMeasures {
+    std::optional<platform::Ipv4Endpoint> service;  // where the latency samples connect
+    LatencyFigures idle;
+    LatencyFigures download;
+    LatencyFigures upload;
+    std::optional<ServerCount> downloadServers;
+    std::optional<ServerCount> uploadServers;
+};
+
+// Writes speedTest/latency.txt whole: the lines "idle", "download" and "upload".
+void writeLatencyFile(const TestMeasures& measures);
+
+// Just before the download stage: empties both stages' live and server files, so that the page
+// shows nothing of an earlier test, then takes the idle latency samples and writes the latency
+// file.
+void measureIdleLatency(TestMeasures& measures, const ServiceEndpoint& service,
+                        const TestRunTiming& timing);
+
+}  // namespace kestova

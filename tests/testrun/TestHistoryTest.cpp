@@ -1,0 +1,171 @@
+#include "testrun/TestHistory.h"
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "support/ProgramFolderFixture.h"
+#include "support/TestData.h"
+#include "workspace/WorkspaceFiles.h"
+
+namespace kestova {
+namespace {
+
+// 2026-12-10 13:10:55 UTC.
+constexpr std::time_t kEnded = 1796908255;
+
+// Runs with the time zone given (a POSIX rule, so that no zone database is needed) and puts the
+// one of the process back afterwards.
+class InTimeZone {
+  public:
+    explicit InTimeZone(const char* zone) {
+        if (const char* previous = std::getenv("TZ")) {
+            previous_ = previous;
+        }
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~InTimeZone() {
+        if (previous_) {
+            ::setenv("TZ", previous_->c_str(), 1);
+        } else {
+            ::unsetenv("TZ");
+        }
+        ::tzset();
+    }
+
+  private:
+    std::optional<std::string> previous_;
+};
+
+TEST(IsoLocalTime, CarriesTheLocalOffset) {
+    const struct {
+        const char* zone;
+        const char* time;
+    } cases[] = {{"UTC0", "2026-12-10T13:10:55+00:00"},
+                 {"CST-8", "2026-12-10T21:10:55+08:00"},
+                 {"IST-5:30", "2026-12-10T18:40:55+05:30"},
+                 {"NST3:30", "2026-12-10T09:40:55-03:30"}};
+    for (const auto& c : cases) {
+        const InTimeZone zone(c.zone);
+        EXPECT_EQ(isoLocalTime(kEnded), c.time) << c.zone;
+    }
+}
+
+struct LineCase {
+    const char* name;
+    // The stage files the test left (status, merged text) and what it measured.
+    std::string downloadStatus;
+    std::string downloadMerged;
+    std::string uploadStatus;
+    std::string uploadMerged;
+    TestMeasures measures;
+    bool completed;
+    std::string line;
+};
+
+TestMeasures measured(std::optional<ServerCount> download, std::optional<ServerCount> upload) {
+    TestMeasures measures;
+    measures.idle = latencyFiguresOf({0.5, 0.25, std::nullopt});
+    measures.download = latencyFiguresOf({12.0, 14.0});
+    measures.upload = latencyFiguresOf({std::nullopt});
+    measures.downloadServers = download;
+    measures.uploadServers = upload;
+    return measures;
+}
+
+const std::string kMerged =
+    "[SUM] 0.00-10.00 sec 1.09 GBytes 938.50 Mbits/sec receiver \n\niperf Done.";
+
+class HistoryLine : public testing::ProgramFolderTest,
+                    public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(HistoryLine, TellsTheTestThatEnded) {
+    const LineCase& c = GetParam();
+    putFile(workspace::kDownloadStatus, c.downloadStatus);
+    putFile(workspace::kDownloadSpeed, c.downloadMerged);
+    putFile(workspace::kUploadStatus, c.uploadStatus);
+    putFile(workspace::kUploadSpeed, c.uploadMerged);
+    const InTimeZone zone("UTC0");
+    EXPECT_EQ(historyLine(historyOfStages(c.measures, c.completed, kEnded)), c.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HistoryLine,
+    ::testing::Values(
+        LineCase{"completed", "2", kMerged, "2",
+                 "[SUM] 0.00-10.00 sec 1 GBytes 40.00 Mbits/sec receiver \n\niperf Done.",
+                 measured(ServerCount{3, 3}, ServerCount{2, 3}), true,
+                 "2026-12-10T13:10:55+00:00,938.50,40.00,0.38,13.00,,2/3,completed\n"},
+        LineCase{"upload_failed", "2", kMerged, "-1", "",
+                 measured(ServerCount{1, 2}, ServerCount{0, 2}), false,
+                 "2026-12-10T13:10:55+00:00,938.50,,0.38,13.00,,0/2,e003\n"},
+        LineCase{"download_failed", "-1", "", "-1", "", measured(ServerCount{0, 2}, std::nullopt),
+                 false, "2026-12-10T13:10:55+00:00,,,0.38,13.00,,0/2,e002\n"},
+        LineCase{"figure_that_is_no_number_is_left_empty", "2",
+                 "[SUM] 0.00-10.00 sec 1.09 GBytes 9,5 Mbits/sec receiver \n\niperf Done.", "2", "",
+                 measured(ServerCount{1, 1}, ServerCount{1, 1}), false,
+                 "2026-12-10T13:10:55+00:00,,,0.38,13.00,,1/1,e003\n"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+class HistoryFile : public testing::ProgramFolderTest {
+  protected:
+    static HistoryEntry failedAssignment() {
+        const InTimeZone zone("UTC0");
+        return historyWithoutStages("e001", kEnded);
+    }
+};
+
+TEST_F(HistoryFile, IsCreatedWithItsHeaderAndGrowsByOneLinePerTest) {
+    EXPECT_EQ(historyLine(failedAssignment()), "2026-12-10T13:10:55+00:00,,,,,,,e001\n");
+    ASSERT_TRUE(appendToHistory(failedAssignment()));
+    ASSERT_TRUE(appendToHistory(failedAssignment()));
+    EXPECT_EQ(fileBytes(workspace::kHistory), std::string(kHistoryHeader) + "\n" +
+                                                  historyLine(failedAssignment()) +
+                                                  historyLine(failedAssignment()));
+}
+
+TEST_F(HistoryFile, ALastLineWithoutItsLineFeedStaysALineOfItsOwn) {
+    putFile(workspace::kHistory, std::string(kHistoryHeader) + "\nhalf a line");
+    ASSERT_TRUE(appendToHistory(failedAssignment()));
+    EXPECT_EQ(fileBytes(workspace::kHistory),
+              std::string(kHistoryHeader) + "\nhalf a line\n" + historyLine(failedAssignment()));
+}
+
+TEST_F(HistoryFile, WhatCannotBeReadOrWrittenWholeIsLeftAsItWas) {
+    // Not readable: a folder where the file should be.
+    std::filesystem::create_directory(workspace::kHistory);
+    EXPECT_FALSE(appendToHistory(failedAssignment()));
+    EXPECT_TRUE(std::filesystem::is_directory(workspace::kHistory));
+    std::filesystem::remove(workspace::kHistory);
+
+    // No workspace: nothing is created.
+    std::filesystem::remove_all(workspace::kFolder);
+    EXPECT_FALSE(appendToHistory(failedAssignment()));
+    EXPECT_FALSE(std::filesystem::exists(workspace::kFolder));
+}
+
+TEST_F(HistoryFile, AFullWorkspaceKeepsTheHistoryItHad) {
+    if (::geteuid() != 0 || ::mount("tmpfs", workspace::kFolder, "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "needs root and the right to mount";
+    }
+    const std::string history =
+        std::string(kHistoryHeader) + "\n" + std::string(20 * 1024, 'h') + "\n";
+    putFile(workspace::kHistory, history);
+    putFile("speedTest/filler", std::string(200 * 1024, 'f'));  // stops where the space ends
+    const bool appended = appendToHistory(failedAssignment());
+    const std::string after = fileBytes(workspace::kHistory);
+    const bool copyLeft = std::filesystem::exists(std::string(workspace::kHistory) + ".new");
+    ::umount2(workspace::kFolder, MNT_DETACH);
+    EXPECT_FALSE(appended);
+    EXPECT_EQ(after, history);
+    EXPECT_FALSE(copyLeft);
+}
+
+}  // namespace
+}  // namespace kestova
