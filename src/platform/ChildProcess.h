@@ -45,4 +45,9 @@ class ChildProcess {
     bool reaped_ = false;
 };
 
+// Ends every script started by ChildProcess::startShellScript that still runs, with what it
+// started: TERM, then KILL after the grace (on Windows at once). Returns how many were ended. Safe
+// from any thread.
+std::size_t endRunningScripts(std::chrono::milliseconds grace);
+
 }  // namespace kestova::platform

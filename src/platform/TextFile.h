@@ -7,11 +7,13 @@
 
 namespace kestova::platform {
 
-// Creates or empties the file and writes the bytes exactly as given (a line feed stays a line
-// feed). Returns false when the file cannot be opened or the bytes could not all be written.
+// Creates or empties the file and writes the bytes as a text file of the system: each line feed
+// is stored as the system's line end (SystemSpelling.h: a line feed here, CR LF on Windows), every
+// other byte as it is. Returns false when the file cannot be opened or the bytes could not all be
+// written.
 bool writeWholeFile(const std::string& path, std::string_view bytes);
 
-// The whole content, byte for byte; nothing when the file cannot be opened.
+// The whole content, byte for byte (a CR LF stays CR LF); nothing when the file cannot be opened.
 std::optional<std::string> readWholeFile(const std::string& path);
 
 // The file's lines without their line feeds; a carriage return right before a line feed is dropped

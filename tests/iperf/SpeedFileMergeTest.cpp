@@ -123,7 +123,8 @@ TEST_F(MergeSpeedFile, ThreeRecordedOutputsMergeIntoTheExpectedFile) {
     for (const char* name : {"dn_speed_0.txt", "dn_speed_1.txt", "dn_speed_2.txt"}) {
         copyRecorded(name, name);
     }
-    const std::string expected = fileBytes(testing::testDataPath("iperf3/dn_speed_merged.txt"));
+    const std::string expected =
+        fileBytes(testing::testDataPath("iperf3/dn_speed_merged.txt").string());
     const std::string log = merge("dn_speed", 3);
     EXPECT_EQ(fileBytes("speedTest/dn_speed.txt"), expected);
     EXPECT_EQ(log,
@@ -141,7 +142,8 @@ TEST_F(MergeSpeedFile, ThreeRecordedOutputsMergeIntoTheExpectedFile) {
 
 TEST_F(MergeSpeedFile, OnlyCompleteOutputsAreMerged) {
     copyRecorded("up_speed_1.txt", "up_speed_1.txt");
-    const std::string incomplete = fileBytes(testing::testDataPath("iperf3/up_speed_2.txt"));
+    const std::string incomplete =
+        fileBytes(testing::testDataPath("iperf3/up_speed_2.txt").string());
     putFile("speedTest/up_speed_2.txt", incomplete.substr(0, incomplete.find("iperf Done.")));
     const std::string log = merge("up_speed", 3);
     EXPECT_EQ(log.substr(0, log.find("file content")),

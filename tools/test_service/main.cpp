@@ -74,7 +74,9 @@ int main(int argc, char** argv) {
         std::cerr << "kestova-test-service: cannot listen on 127.0.0.1:" << options->port << "\n";
         return 1;
     }
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
     std::cout << "kestova-test-service listening on 127.0.0.1:" << listener->port() << std::endl;
