@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/SystemSpelling.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/TestData.h"
 
@@ -126,7 +127,8 @@ TEST_F(MergeSpeedFile, ThreeRecordedOutputsMergeIntoTheExpectedFile) {
     const std::string expected =
         fileBytes(testing::testDataPath("iperf3/dn_speed_merged.txt").string());
     const std::string log = merge("dn_speed", 3);
-    EXPECT_EQ(fileBytes("speedTest/dn_speed.txt"), expected);
+    // Written as a text file of the system: on Windows each line feed is stored as CR LF.
+    EXPECT_EQ(fileBytes("speedTest/dn_speed.txt"), platform::asStoredText(expected));
     EXPECT_EQ(log,
               "speedTest/dn_speed_0.txt iperf Done. found\n"
               "speedTest/dn_speed_1.txt iperf Done. found\n"
@@ -150,9 +152,9 @@ TEST_F(MergeSpeedFile, OnlyCompleteOutputsAreMerged) {
               "speedTest/up_speed_1.txt iperf Done. found\n"
               "start merge speed file: up_speed total line: 1\n");
     const std::string merged = fileBytes("speedTest/up_speed.txt");
-    EXPECT_NE(
-        merged.find("[SUM] 0.00-10.01 sec 14.9 GBytes 12800.00 Mbits/sec receiver \n\niperf Done."),
-        std::string::npos)
+    EXPECT_NE(merged.find(platform::asStoredText(
+                  "[SUM] 0.00-10.01 sec 14.9 GBytes 12800.00 Mbits/sec receiver \n\niperf Done.")),
+              std::string::npos)
         << merged;
 }
 
@@ -164,7 +166,7 @@ TEST_F(MergeSpeedFile, AnOutputWithTwoMarkerLinesIsCollectedTwice) {
     EXPECT_NE(log.find("total line: 2\n"), std::string::npos);
     // The first collected output ends at the first marker: only its summary line is merged.
     EXPECT_EQ(fileBytes("speedTest/dn_speed.txt"),
-              "[SUM] 0-1 sec 1 MBytes 20.00 Mbits/sec \n\niperf Done.");
+              platform::asStoredText("[SUM] 0-1 sec 1 MBytes 20.00 Mbits/sec \n\niperf Done."));
 }
 
 TEST_F(MergeSpeedFile, NoServersLeaveAnEmptyMergedFile) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/SystemSpelling.h"
 #include "support/ProgramFolderFixture.h"
 
 namespace kestova::platform {
@@ -32,10 +33,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 using TextFile = testing::ProgramFolderTest;
 
-TEST_F(TextFile, WritesBytesAsTheyAreAndReplacesOldContent) {
+// A line feed is stored as the system's line end (CR LF on Windows), every other byte as it is.
+TEST_F(TextFile, WritesATextFileOfTheSystemAndReplacesOldContent) {
     ASSERT_TRUE(writeWholeFile("speedTest/x.txt", "a much longer old content\n"));
     ASSERT_TRUE(writeWholeFile("speedTest/x.txt", "1\n2"));
-    EXPECT_EQ(fileBytes("speedTest/x.txt"), "1\n2");
+    EXPECT_EQ(fileBytes("speedTest/x.txt"), std::string("1") + std::string(kTextLineEnd) + "2");
+    EXPECT_EQ(asStoredText(std::string("a\r\n\0\n", 5)),
+              std::string("a\r") + std::string(kTextLineEnd) + std::string(1, '\0') +
+                  std::string(kTextLineEnd));
     EXPECT_EQ(readFirstLine("speedTest/x.txt"), "1");
 }
 

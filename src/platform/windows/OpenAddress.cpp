@@ -1,7 +1,9 @@
 #include "platform/OpenAddress.h"
 
-#include <shellapi.h>
 #include <windows.h>
+
+// After windows.h, which it builds on.
+#include <shellapi.h>
 
 #include "platform/windows/WideText.h"
 

@@ -33,6 +33,23 @@ std::optional<std::string> executableFolder() {
     return toUtf8(std::wstring_view(path).substr(0, separator));
 }
 
+std::string inCurrentFolder(const std::string& name) {
+    const DWORD length = ::GetCurrentDirectoryW(0, nullptr);
+    if (length == 0) {
+        return name;
+    }
+    std::wstring folder(length, L'\0');
+    const DWORD written = ::GetCurrentDirectoryW(length, folder.data());
+    if (written == 0 || written >= length) {
+        return name;
+    }
+    folder.resize(written);
+    if (folder.back() != L'\\') {
+        folder += L'\\';
+    }
+    return toUtf8(folder) + name;
+}
+
 std::optional<std::string> enterProgramFolder(const std::optional<std::string>& workdir) {
     const std::optional<std::string> folder = workdir ? workdir : executableFolder();
     if (!folder) {
