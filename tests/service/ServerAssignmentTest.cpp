@@ -50,6 +50,7 @@ void setUpStandInClient() {
     std::ofstream("iperf/recorded/dn_5201.txt") << "ran\n";
     std::ofstream("iperf/recorded/up_5201.txt") << "ran\n";
 #else
+    std::filesystem::create_directories("iperf");
     std::ofstream(workspace::kIperfClient) << "#!/bin/sh\nexit 0\n";
     std::filesystem::permissions(workspace::kIperfClient, std::filesystem::perms::owner_all);
 #endif
