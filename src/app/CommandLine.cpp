@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "testrun/UpgradePage.h"
+
 namespace kestova {
 
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
@@ -22,11 +24,50 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             options.noWindow = true;
         } else if (name == "--short-pauses") {
             options.shortPauses = true;
+        } else if (name == "--help") {
+            options.showHelp = true;
+        } else if (name == "--version") {
+            options.showVersion = true;
         } else {
             return {std::nullopt, "unknown argument " + name};
         }
     }
     return {options, {}};
+}
+
+std::string helpText() {
+    std::string text = kUsage;
+    text +=
+        "\nMeasures the download and upload speed of this line against the test servers that\n"
+        "the provider's test service assigns, and reports the two figures back to it.\n"
+        "\nOptions:\n"
+        "  --workdir DIR          run in the program folder DIR (default: the folder that\n"
+        "                         holds the program)\n"
+        "  --service HOST[:PORT]  the test service to use (port 80 when not given);\n"
+        "                         built in: ";
+    text += serviceHost;
+    text +=
+        "\n"
+        "  --no-window            no window: start-up as the window does it, then one test;\n"
+        "                         the program ends when the test and its report have ended\n"
+        "  --short-pauses         no pause between the stages, after the upload and after a\n"
+        "                         refused assignment\n"
+        "  --help                 print this text and end\n"
+        "  --version              print the program's version and end\n"
+        "\nExit status:\n"
+        "  0  both stages completed (--no-window), or --help or --version\n"
+        "  1  the test failed (--no-window)\n"
+        "  2  bad arguments, or the window cannot be shown\n"
+        "  3  a newer version is required (--no-window); one line on standard error names\n"
+        "     this version and the one the service offers\n"
+        "\nWhen a newer version is required, Start opens the upgrade page:\n  ";
+    text += kUpgradePageAddress;
+    text += "\n";
+    return text;
+}
+
+std::string versionText() {
+    return std::string("kestova-speedtest ") + KESTOVA_VERSION + "\n";
 }
 
 }  // namespace kestova

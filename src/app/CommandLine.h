@@ -13,6 +13,9 @@ struct CommandLineOptions {
     ServiceEndpoint service;
     bool noWindow = false;
     bool shortPauses = false;
+    // --help and --version: print and end, whatever else was given.
+    bool showHelp = false;
+    bool showVersion = false;
 };
 
 struct ParsedCommandLine {
@@ -21,10 +24,24 @@ struct ParsedCommandLine {
 };
 
 // kestova-speedtest [--workdir DIR] [--service HOST[:PORT]] [--no-window] [--short-pauses]
+//                   [--help] [--version]
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments);
 
 inline constexpr const char* kUsage =
     "usage: kestova-speedtest [--workdir DIR] [--service HOST[:PORT]] [--no-window] "
-    "[--short-pauses]\n";
+    "[--short-pauses] [--help] [--version]\n";
+
+// The exit statuses of the program.
+inline constexpr int kExitCompleted = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitBadArguments = 2;
+inline constexpr int kExitUpgradeRequired = 3;
+
+// What --help prints: the usage, every option, the exit statuses and the provider's addresses
+// this program was built with.
+std::string helpText();
+
+// What --version prints: the program's name and version, and a line end.
+std::string versionText();
 
 }  // namespace kestova

@@ -9,10 +9,12 @@
 
 #include "app/CommandLine.h"
 #include "app/RunSettings.h"
+#include "app/UpgradeNotice.h"
 #include "app/WindowModule.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SharedLibrary.h"
 #include "platform/SystemValues.h"
+#include "service/VersionCheck.h"
 #include "testrun/HeadlessWindow.h"
 #include "testrun/StartUp.h"
 #include "testrun/TestRun.h"
@@ -26,10 +28,15 @@ using namespace std::chrono_literals;
 constexpr auto kLongestTest = 15min;
 
 // Without a window: start-up as the window does it, then Start once. Exit status 0 when both
-// stages completed, 1 otherwise.
+// stages completed, 1 otherwise; 3, with one line on standard error, when a newer version is
+// required (nothing is measured and no page is opened: nobody may be there to see it).
 int runWithoutWindow(const kestova::CommandLineOptions& options) {
     const kestova::platform::MachineValues values;
-    kestova::runStartUpChecks(values, options.service);
+    const kestova::StartUpFacts facts = kestova::runStartUpChecks(values, options.service);
+    if (facts.versionResult == kestova::kUpgradeRequired) {
+        std::cerr << kestova::upgradeRequiredNotice() << std::flush;
+        return kestova::kExitUpgradeRequired;
+    }
     kestova::HeadlessWindow window;
     auto channel = std::make_shared<kestova::WindowChannel>(window, kestova::runAtOnce());
     kestova::TestRun testRun(kestova::testRunSettingsFor(options), window, channel);
@@ -73,6 +80,11 @@ int main(int argc, char** argv) {
     if (!parsed.options) {
         std::cerr << "kestova-speedtest: " << parsed.error << "\n" << kestova::kUsage;
         return 2;
+    }
+    if (parsed.options->showHelp || parsed.options->showVersion) {
+        std::cout << (parsed.options->showHelp ? kestova::helpText() : kestova::versionText())
+                  << std::flush;
+        return 0;
     }
     if (const auto error = kestova::platform::enterProgramFolder(parsed.options->workdir)) {
         std::cerr << "kestova-speedtest: " << *error << "\n";

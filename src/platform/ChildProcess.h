@@ -1,20 +1,22 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace kestova::platform {
 
-// A child process started with its standard input, output and error on /dev/null.
+// A child process started with its standard input, output and error on /dev/null, with every
+// signal at its default action and none blocked, whatever this process ignores or blocks.
 // Contract: one owner, one thread. A child that has not been waited for to its end when its owner
-// lets go of it is never stopped: a detached reaper thread waits for it and reaps it when it ends
-// by itself, so that it leaves no zombie behind.
+// lets go of it is not stopped by that: a detached reaper thread waits for it and reaps it when it
+// ends, so that it leaves no zombie behind. Only endRunningScripts stops scripts.
 class ChildProcess {
   public:
-    // Runs the shell script with /bin/sh; nothing when the script is not there or the process
-    // cannot be started.
+    // Runs the shell script with /bin/sh in a process group of its own; nothing when the script
+    // is not there or the process cannot be started.
     static std::optional<ChildProcess> startShellScript(const std::string& scriptPath);
     // Runs a program found on PATH with the arguments, not through a shell.
     static std::optional<ChildProcess> startProgram(const std::vector<std::string>& command);
@@ -38,16 +40,19 @@ class ChildProcess {
     int pid() const { return pid_; }
 
   private:
-    explicit ChildProcess(int pid);
+    ChildProcess(int pid, bool script);
 
     int pid_ = -1;
     int pidfd_ = -1;
     bool reaped_ = false;
+    bool script_ = false;
 };
 
-// Ends every script started by ChildProcess::startShellScript that still runs, with what it
-// started: TERM, then KILL after the grace (on Windows at once). Returns how many were ended. Safe
-// from any thread.
-std::size_t endRunningScripts(std::chrono::milliseconds grace);
+// Ends every script started by ChildProcess::startShellScript that still runs, with its whole
+// process group: TERM first, then KILL for a group still there after the grace (on Windows, where a
+// script has no console to be asked on, its job object's processes are ended at once). Returns how
+// many scripts this call ended (a script another call is already ending is waited for, not
+// counted). Safe from any thread; returns within about twice the grace.
+std::size_t endRunningScripts(std::chrono::milliseconds grace = std::chrono::milliseconds(1000));
 
 }  // namespace kestova::platform

@@ -42,6 +42,10 @@ class TcpSocket {
     // whole time-out (TimedOut) or the connection breaks (Failed).
     IoStatus sendAll(std::string_view bytes, std::chrono::milliseconds idleTimeout);
 
+    // Sends every byte before the deadline; TimedOut when it passes first, however the peer
+    // paces its reading, or Failed when the connection breaks.
+    IoStatus sendAllBy(std::string_view bytes, std::chrono::steady_clock::time_point deadline);
+
     // Waits up to the time-out for bytes and appends what arrived, at most maxBytes, to out.
     // Closed when the peer has finished sending.
     IoStatus receiveSome(std::string& out, std::size_t maxBytes,
@@ -61,11 +65,15 @@ class TcpSocket {
     int fd_ = -1;
 };
 
-// A listening socket on 127.0.0.1 only, for the local test service and the tests' stand-ins.
+// A listening socket for the local test service and the tests' stand-ins: on 127.0.0.1, or on a
+// given IPv4 address.
 class TcpListener {
   public:
     // Port 0 picks a free port; nothing when the port cannot be bound.
     static std::optional<TcpListener> listenOnLoopback(std::uint16_t port);
+    // The same on the IPv4 address in dotted form ("10.0.0.1", "0.0.0.0"); nothing when the text
+    // is no such address or the address and port cannot be bound.
+    static std::optional<TcpListener> listenOn(const std::string& address, std::uint16_t port);
 
     TcpListener(TcpListener&& other) noexcept;
     TcpListener& operator=(TcpListener&& other) noexcept;

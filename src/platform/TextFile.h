@@ -7,13 +7,18 @@
 
 namespace kestova::platform {
 
-// Creates or empties the file and writes the bytes as a text file of the system: each line feed
-// is stored as the system's line end (SystemSpelling.h: a line feed here, CR LF on Windows), every
-// other byte as it is. Returns false when the file cannot be opened or the bytes could not all be
-// written.
+// Replaces the file's content by the bytes, written as a text file of the system: each line feed is
+// stored as the system's line end (SystemSpelling.h: a line feed here, CR LF on Windows), every
+// other byte as it is. The bytes go to a new file beside it, which is then renamed into place: a
+// reader sees the old content or the new, never a part (on Windows, a reader that holds the file
+// without letting it be replaced gets it written in place). Returns false, and leaves the file as
+// it was, when it could not be written in place: it is read-only, a symbolic link or not a regular
+// file, its folder is missing or read-only, or the bytes could not all be written. No descriptor
+// reaches a child.
 bool writeWholeFile(const std::string& path, std::string_view bytes);
 
-// The whole content, byte for byte (a CR LF stays CR LF); nothing when the file cannot be opened.
+// The whole content, byte for byte; nothing when the file cannot be opened or is not a regular
+// file.
 std::optional<std::string> readWholeFile(const std::string& path);
 
 // The file's lines without their line feeds; a carriage return right before a line feed is dropped

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/TcpSocket.h"
+#include "service/NameLookup.h"
 #include "service/ReplyBody.h"
 
 namespace kestova {
@@ -21,11 +22,18 @@ bool announcedBodyComplete(std::string_view reply) {
            reply.size() - body->start >= static_cast<std::size_t>(body->length);
 }
 
-std::string receiveReply(platform::TcpSocket& socket, std::chrono::milliseconds idleTimeout) {
+using Clock = std::chrono::steady_clock;
+
+// Reads until the deadline at the latest: a reply cut by it is what had arrived.
+std::string receiveReply(platform::TcpSocket& socket, Clock::time_point deadline) {
     std::string reply;
     while (reply.size() < kReplyCapacity) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
         const platform::IoStatus status =
-            socket.receiveSome(reply, kReplyCapacity - reply.size(), idleTimeout);
+            socket.receiveSome(reply, kReplyCapacity - reply.size(), left);
         if (status != platform::IoStatus::Ok || announcedBodyComplete(reply)) {
             break;
         }
@@ -54,7 +62,7 @@ ExchangeOutcome exchangeWithService(const ServiceEndpoint& endpoint, std::string
         return {ExchangeStatus::SocketFailed, {}};
     }
     const std::optional<platform::Ipv4Endpoint> peer =
-        platform::resolveIpv4(endpoint.host, endpoint.port);
+        resolveWithin(endpoint.host, endpoint.port, endpoint.resolveTimeout);
     if (!peer) {
         return {ExchangeStatus::HostNotFound, {}};
     }
@@ -62,12 +70,15 @@ ExchangeOutcome exchangeWithService(const ServiceEndpoint& endpoint, std::string
     if (socket->connect(*peer, endpoint.connectTimeout) != platform::IoStatus::Ok) {
         return {ExchangeStatus::ConnectFailed, {}};
     }
+    // From here one deadline holds for the request and the whole reply: a service that trickles
+    // its bytes cannot hold the exchange longer than one that stays silent.
+    const Clock::time_point deadline = Clock::now() + endpoint.exchangeTimeout;
     report(progress.connected);
     // A service may answer and close before it has read the whole request: whatever it sent
     // is still read, so the outcome of sending does not decide the reply.
-    static_cast<void>(socket->sendAll(buildRequestText(requestLine, endpoint.hostHeader),
-                                      endpoint.receiveIdleTimeout));
-    return {ExchangeStatus::Replied, receiveReply(*socket, endpoint.receiveIdleTimeout)};
+    static_cast<void>(
+        socket->sendAllBy(buildRequestText(requestLine, endpoint.hostHeader), deadline));
+    return {ExchangeStatus::Replied, receiveReply(*socket, deadline)};
 }
 
 }  // namespace kestova

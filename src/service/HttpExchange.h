@@ -35,8 +35,10 @@ std::string buildRequestText(std::string_view requestLine, std::string_view host
 
 // One GET exchange over a fresh connection. The whole request is sent; the reply is read until
 // the service closes the connection, the reply reaches kReplyCapacity bytes, or the body that the
-// header announces is complete, and it ends at its first zero byte. Every wait is bounded by the
-// endpoint's time-outs: a silent service yields what had arrived, possibly nothing.
+// header announces is complete, and it ends at its first zero byte. The name lookup and the
+// connection are each bounded by the endpoint's time-outs; from the moment the connection stands,
+// sending and receiving end within its exchange time-out as a whole: a silent or trickling
+// service yields what had arrived by then, possibly nothing.
 ExchangeOutcome exchangeWithService(const ServiceEndpoint& endpoint, std::string_view requestLine,
                                     const ExchangeProgress& progress = {});
 

@@ -28,7 +28,8 @@ std::string extractReplyBody(std::string_view reply) {
     if (headerEnd == std::string_view::npos) {
         return {};
     }
-    const std::size_t lengthAt = reply.find(kLengthHeader);
+    // Only the header announces a length: the same words inside the body say nothing.
+    const std::size_t lengthAt = reply.substr(0, headerEnd).find(kLengthHeader);
     const long long length =
         lengthAt == std::string_view::npos ? 0 : readContentLength(reply, lengthAt);
     const std::size_t bodyStart = headerEnd + kHeaderEnd.size();

@@ -111,8 +111,11 @@ int requestIperfServer(const ServiceEndpoint& endpoint, ServerAssignmentState& s
                              [] { writeWorkspaceFile(workspace::kHttpStatus, "Connected.\n"); }});
     switch (outcome.status) {
         case ExchangeStatus::SocketFailed:
-            writeWorkspaceFile(workspace::kHttpStatus, "WSAStartup failed.\n");
-            return kAssignmentRefused;
+            // No socket to be had (no descriptors left, say): the service could not be reached,
+            // as when connecting fails.
+            writeWorkspaceFile(workspace::kHttpStatus, "Connecting...\n");
+            writeWorkspaceFile(workspace::kHttpStatus, "Could not connect");
+            return kAssignmentUnreachable;
         case ExchangeStatus::HostNotFound:
             return kAssignmentUnreachable;
         case ExchangeStatus::ConnectFailed:

@@ -55,7 +55,8 @@ std::string currentIpAddress();
 std::string currentPort();
 
 // Asks the service for the servers of a test, keeps them and writes their command scripts.
-// 1: granted with at least one acceptable server; 2: service unreachable; 0: anything else.
+// 1: granted with at least one acceptable server; 2: service unreachable (also when no socket can
+// be made); 0: anything else.
 // Progress goes to speedTest/http_status.txt, the servers to the run log.
 int requestIperfServer(const ServiceEndpoint& endpoint,
                        ServerAssignmentState& state = serverAssignmentState());

@@ -4,6 +4,8 @@
 
 namespace kestova {
 
+const char* const serviceHost = KESTOVA_SERVICE_HOST;
+
 namespace {
 
 bool isDigit(char c) {

@@ -1,5 +1,6 @@
 #include "service/VersionCheck.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -31,10 +32,36 @@ int reportUnreachable() {
     return kServiceUnreachable;
 }
 
-// An answer of the service is an HTTP reply with its whole header. Silence, a reply cut inside
-// its header or bytes that are no HTTP at all say nothing about the latest version.
-bool isServiceAnswer(std::string_view reply) {
-    return reply.substr(0, 5) == "HTTP/" && reply.find("\r\n\r\n") != std::string_view::npos;
+// The status line says 200: "HTTP/x.y 200" followed by a space or the line's end.
+bool statusIsOk(std::string_view reply) {
+    const std::string_view line = reply.substr(0, reply.find("\r\n"));
+    if (line.substr(0, 5) != "HTTP/") {
+        return false;
+    }
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos) {
+        return false;
+    }
+    const std::string_view code = line.substr(space + 1);
+    return code.substr(0, 3) == "200" && (code.size() == 3 || code[3] == ' ');
+}
+
+// A version is 1 to 32 letters, digits, '.', '-' or '_'.
+bool isVersionText(std::string_view text) {
+    const auto versionCharacter = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+               c == '.' || c == '-' || c == '_';
+    };
+    return !text.empty() && text.size() <= 32 &&
+           std::all_of(text.begin(), text.end(), versionCharacter);
+}
+
+// The service answered only when it said 200 and its whole header came, with a version for a
+// body. Silence, a reply cut inside its header, bytes that are no HTTP, an error page, a captive
+// portal's login page or a body that reads empty say nothing about the latest version.
+bool isVersionAnswer(std::string_view reply) {
+    return statusIsOk(reply) && reply.find("\r\n\r\n") != std::string_view::npos &&
+           isVersionText(trimmed(extractReplyBody(reply)));
 }
 
 }  // namespace
@@ -43,7 +70,7 @@ int checkClientVersion(const ServiceEndpoint& endpoint) {
     const ExchangeOutcome outcome = exchangeWithService(endpoint, requests::kVersionCheck);
     // A service that could not be asked, or gave no answer, is unreachable: that is no reason to
     // send an up-to-date client to the upgrade page and end it.
-    if (outcome.status != ExchangeStatus::Replied || !isServiceAnswer(outcome.reply)) {
+    if (outcome.status != ExchangeStatus::Replied || !isVersionAnswer(outcome.reply)) {
         return reportUnreachable();
     }
     const std::string latestVersion = extractReplyBody(outcome.reply);

@@ -12,7 +12,8 @@ enum VersionCheckResult { kVersionUpToDate = 0, kUpgradeRequired = 1, kServiceUn
 // speedTest/localVersion.txt, untrimmed: equal texts are up to date, any difference requires an
 // upgrade. Writes the result to speedTest/version.txt and the reply body to
 // speedTest/latest_version.txt; an unreachable service also leaves "-1", "-1" and "e001" in the
-// stage status files and the error code.
+// stage status files and the error code. Only a 200 reply whose trimmed body is a version (1 to
+// 32 letters, digits, '.', '-', '_') is an answer; anything else counts as unreachable.
 int checkClientVersion(const ServiceEndpoint& endpoint);
 
 // 0 when the latest version, trimmed of white space at both ends, equals the local version byte

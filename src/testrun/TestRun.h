@@ -10,13 +10,11 @@
 #include "service/ServiceEndpoint.h"
 #include "testrun/RunTracker.h"
 #include "testrun/TestRunTiming.h"
+#include "testrun/UpgradePage.h"
 #include "testrun/WindowChannel.h"
 #include "testrun/WindowOperations.h"
 
 namespace kestova {
-
-// The provider's page that the version gate opens.
-inline constexpr const char* kUpgradePageAddress = "https://www.kestova.example/speedtest/upgrade";
 
 struct TestRunSettings {
     ServiceEndpoint service;

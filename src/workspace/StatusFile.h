@@ -6,8 +6,10 @@
 
 namespace kestova {
 
-// Replaces a workspace file's content by the bytes, exactly as given. A file that cannot be
-// opened is skipped silently and the caller goes on; nothing here creates the speedTest folder.
+// Replaces a workspace file's content by the bytes, exactly as given, in one step: the page reads
+// the old value or the new one, never a half-written file. A file that cannot be written
+// (read-only, a symbolic link, a missing folder) is skipped silently and the caller goes on;
+// nothing here creates the speedTest folder.
 void writeWorkspaceFile(const std::string& path, std::string_view bytes);
 
 // Writes one of the four status files (the stages' statuses, the error code, the version status):

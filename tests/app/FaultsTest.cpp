@@ -63,6 +63,12 @@ struct ServiceFault {
     std::string outcome;
 };
 
+// Every exchange ends within its deadline (10 s in the program), and a failing start makes three
+// of them (version, address, assignment): whatever the service does, the run ends within twice
+// their sum.
+constexpr auto kExchangeDeadline = 10s;
+constexpr auto kFaultRunBound = 2 * 3 * kExchangeDeadline;
+
 class ServiceFaults : public Faults, public ::testing::WithParamInterface<ServiceFault> {};
 
 TEST_P(ServiceFaults, EndTheRunAsTheUserExpects) {
@@ -70,8 +76,11 @@ TEST_P(ServiceFaults, EndTheRunAsTheUserExpects) {
     const tools::TestServiceConfig config = config_;
     ScriptedService service(
         [&config](const std::string& head) { return GetParam().reply(config, head); });
+    const auto start = std::chrono::steady_clock::now();
     const int status = runProgram(serviceOption(service.port()));
+    const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(outcome(status), GetParam().outcome) << fileBytes("runlog.txt");
+    EXPECT_LT(took, kFaultRunBound);
 }
 
 std::vector<ScriptStep> inPieces(const tools::TestServiceConfig& config, const std::string& head) {
@@ -91,6 +100,13 @@ INSTANTIATE_TEST_SUITE_P(
                      "exit 0, dn 2, up 2, error <missing>, version 0"},
         ServiceFault{"hangs_after_accepting",
                      [](const auto&, const auto&) { return std::vector{ScriptStep::hang()}; },
+                     kNoService},
+        // One byte a second: each byte comes well inside the deadline, the reply never whole.
+        ServiceFault{"trickles_every_reply",
+                     [](const tools::TestServiceConfig& config, const std::string& head) {
+                         return std::vector{ScriptStep::trickle(
+                             tools::answerRequest(config, head, "127.0.0.1"), 1s)};
+                     },
                      kNoService},
         ServiceFault{"answers_garbage",
                      [](const auto&, const auto&) {

@@ -15,8 +15,10 @@
 #include "app/ProgramUnderTest.h"
 #include "platform/ChildProcess.h"
 #include "platform/TcpSocket.h"
+#include "platform/TextFile.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/RunningTestService.h"
+#include "testrun/UpgradePage.h"
 #include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
@@ -100,6 +102,59 @@ TEST_F(NoWindowProgram, TheWindowComesFromItsModule) {
     EXPECT_NE(fileBytes("window.txt").find("the window cannot be shown"), std::string::npos);
 }
 #endif
+
+// The program's exit status, standard output and standard error, each kept apart.
+struct Outputs {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Outputs runKeepingOutputs(const std::filesystem::path& folder, const std::string& arguments) {
+    const std::string command = "timeout 300 " + (folder / "kestova-speedtest").string() + " " +
+                                arguments + " > " + (folder / "out.txt").string() + " 2> " +
+                                (folder / "err.txt").string();
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+            platform::readWholeFile((folder / "out.txt").string()).value_or(""),
+            platform::readWholeFile((folder / "err.txt").string()).value_or("")};
+}
+
+TEST_F(NoWindowProgram, HelpAndVersionPrintOnStandardOutputAndEndWithStatusZero) {
+    const Outputs help = runKeepingOutputs(folder(), "--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err, "");
+    for (const char* shown :
+         {"--workdir DIR", "--service HOST[:PORT]", "--no-window", "--short-pauses", "--help",
+          "--version", "  0  ", "  1  ", "  2  ", "  3  ", "a newer version is required",
+          serviceHost, kUpgradePageAddress}) {
+        EXPECT_NE(help.out.find(shown), std::string::npos) << shown << " in\n" << help.out;
+    }
+    const Outputs version = runKeepingOutputs(folder(), "--no-window --version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "kestova-speedtest " + fileBytes(workspace::kLocalVersion) + "\n");
+    EXPECT_EQ(version.err, "");
+}
+
+// A newer version on offer: no test, exit 3, and one line that names both versions.
+TEST_F(NoWindowProgram, ARequiredUpgradeEndsWithStatusThreeAndSaysWhich) {
+    tools::TestServiceConfig config;
+    config.latestVersion = "9.9.9";
+    config.reportLog = (folder() / "reports.txt").string();
+    testing::RunningTestService service(config);
+    const Outputs run =
+        runKeepingOutputs(folder(), "--no-window --short-pauses --service 127.0.0.1:" +
+                                        std::to_string(service.port()));
+    EXPECT_EQ(run.status, 3);
+    const std::string local = fileBytes(workspace::kLocalVersion);
+    EXPECT_EQ(run.err, "kestova-speedtest: a newer version is required: this is version " + local +
+                           ", the service offers 9.9.9; get it from " +
+                           std::string(kUpgradePageAddress) + "\n");
+    EXPECT_EQ(fileBytes(workspace::kVersionStatus), "1");
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "0");
+    EXPECT_EQ(fileBytes(workspace::kIpAddress), "<missing>");
+    EXPECT_EQ(fileBytes("reports.txt"), "<missing>");
+}
 
 TEST_F(NoWindowProgram, BadArgumentsEndWithStatusTwo) {
     EXPECT_EQ(runProgram("--service host:0"), 2);

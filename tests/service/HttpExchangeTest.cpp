@@ -5,9 +5,11 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/TcpSocket.h"
+#include "service/NameLookup.h"
 #include "tools/scripted_service/ScriptedService.h"
 
 namespace kestova {
@@ -20,11 +22,21 @@ using tools::ScriptStep;
 ServiceEndpoint endpointOn(std::uint16_t port) {
     ServiceEndpoint endpoint = *parseServiceEndpoint("127.0.0.1:" + std::to_string(port));
     endpoint.connectTimeout = 2s;
-    endpoint.receiveIdleTimeout = 2s;
+    endpoint.exchangeTimeout = 2s;
     return endpoint;
 }
 
 const std::string kHeader = "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\n";
+
+using Clock = std::chrono::steady_clock;
+
+// How long the call took, in multiples of the bound it was given.
+template <typename Call>
+double elapsedInBounds(std::chrono::milliseconds bound, Call call) {
+    const Clock::time_point start = Clock::now();
+    call();
+    return std::chrono::duration<double>(Clock::now() - start) / bound;
+}
 
 TEST(HttpExchange, RequestBytesAreExact) {
     EXPECT_EQ(buildRequestText("GET /speedtest/test-ip.jsp HTTP/1.1", "speedtest.kestova.example"),
@@ -57,7 +69,7 @@ TEST(HttpExchange, AReplyInPiecesComesWhole) {
 TEST(HttpExchange, ACompleteBodyEndsTheReadingWithoutWaitingForTheClose) {
     ScriptedService service({ScriptStep::send(kHeader + "1.2.3.4"), ScriptStep::hang()});
     ServiceEndpoint endpoint = endpointOn(service.port());
-    endpoint.receiveIdleTimeout = 60s;
+    endpoint.exchangeTimeout = 60s;
     const ExchangeOutcome outcome = exchangeWithService(endpoint, "GET / HTTP/1.1");
     EXPECT_EQ(outcome.reply, kHeader + "1.2.3.4");
 }
@@ -65,16 +77,78 @@ TEST(HttpExchange, ACompleteBodyEndsTheReadingWithoutWaitingForTheClose) {
 TEST(HttpExchange, ASilentServiceGivesAnEmptyReplyWithinTheBound) {
     ScriptedService service({ScriptStep::hang()});
     ServiceEndpoint endpoint = endpointOn(service.port());
-    endpoint.receiveIdleTimeout = 300ms;
-    const ExchangeOutcome outcome = exchangeWithService(endpoint, "GET / HTTP/1.1");
+    endpoint.exchangeTimeout = 300ms;
+    ExchangeOutcome outcome;
+    const double took = elapsedInBounds(endpoint.exchangeTimeout, [&] {
+        outcome = exchangeWithService(endpoint, "GET / HTTP/1.1");
+    });
+    EXPECT_GE(took, 0.9);
+    EXPECT_LT(took, 3.0);
     EXPECT_EQ(outcome.status, ExchangeStatus::Replied);
     EXPECT_EQ(outcome.reply, "");
+}
+
+// One deadline for the whole exchange: a service that sends a byte every 0.3 s, each well inside
+// the bound, is cut at the bound and gives what had arrived, as a reply cut short.
+TEST(HttpExchange, ATricklingServiceIsCutAtTheExchangeDeadline) {
+    const std::string reply = kHeader + "1.2.3.4" + std::string(200, ' ');
+    ScriptedService service({ScriptStep::trickle(reply, 300ms)});
+    ServiceEndpoint endpoint = endpointOn(service.port());
+    endpoint.exchangeTimeout = 1s;
+    ExchangeOutcome outcome;
+    const double took = elapsedInBounds(endpoint.exchangeTimeout, [&] {
+        outcome = exchangeWithService(endpoint, "GET / HTTP/1.1");
+    });
+    EXPECT_GE(took, 0.9);
+    EXPECT_LT(took, 2.0);
+    EXPECT_EQ(outcome.status, ExchangeStatus::Replied);
+    EXPECT_FALSE(outcome.reply.empty());
+    EXPECT_LT(outcome.reply.size(), 10U);
+    EXPECT_EQ(outcome.reply, reply.substr(0, outcome.reply.size()));
+}
+
+// A silent service costs one bound, not one per step.
+TEST(HttpExchange, ASilentServiceAfterPartOfItsReplyEndsAtTheDeadline) {
+    ScriptedService service({ScriptStep::send("HTTP/1.1 200 OK\r\n"), ScriptStep::wait(600ms),
+                             ScriptStep::send("Content-Length: 7\r\n"), ScriptStep::hang()});
+    ServiceEndpoint endpoint = endpointOn(service.port());
+    endpoint.exchangeTimeout = 1s;
+    std::string reply;
+    const double took = elapsedInBounds(endpoint.exchangeTimeout, [&] {
+        reply = exchangeWithService(endpoint, "GET / HTTP/1.1").reply;
+    });
+    EXPECT_LT(took, 1.6);
+    EXPECT_EQ(reply, "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n");
+}
+
+// A name lookup that does not end gives "host not found" within the bound; the late answer is
+// dropped and its helper finishes without harm.
+TEST(HttpExchange, ANameLookupIsBounded) {
+    const auto slowResolver = [](const std::string&, std::uint16_t port) {
+        std::this_thread::sleep_for(1500ms);
+        return std::optional<platform::Ipv4Endpoint>(platform::Ipv4Endpoint{0x7f000001, port});
+    };
+    std::optional<platform::Ipv4Endpoint> address;
+    const double took = elapsedInBounds(
+        300ms, [&] { address = resolveWithin("slow.example", 80, 300ms, slowResolver); });
+    EXPECT_FALSE(address);
+    EXPECT_LT(took, 2.0);
+    const auto quickResolver = [](const std::string&, std::uint16_t port) {
+        return std::optional<platform::Ipv4Endpoint>(platform::Ipv4Endpoint{0x7f000001, port});
+    };
+    const auto quick = resolveWithin("quick.example", 81, 5s, quickResolver);
+    ASSERT_TRUE(quick);
+    EXPECT_EQ(quick->address, 0x7f000001U);
+    EXPECT_EQ(quick->port, 81);
+    EXPECT_EQ(resolveWithin("localhost", 82, 5s)->address, 0x7f000001U);
+    // Let the slow helper end inside the test, so that the sanitizers see its whole life.
+    std::this_thread::sleep_for(1500ms);
 }
 
 TEST(HttpExchange, AServiceThatStopsMidReplyGivesWhatArrived) {
     ScriptedService service({ScriptStep::send(kHeader + "1.2"), ScriptStep::hang()});
     ServiceEndpoint endpoint = endpointOn(service.port());
-    endpoint.receiveIdleTimeout = 300ms;
+    endpoint.exchangeTimeout = 300ms;
     EXPECT_EQ(exchangeWithService(endpoint, "GET / HTTP/1.1").reply, kHeader + "1.2");
 }
 

@@ -44,7 +44,13 @@ INSTANTIATE_TEST_SUITE_P(
         BodyCase{"missing_empty_line_gives_empty", "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n", ""},
         BodyCase{"header_cut_after_colon", "HTTP/1.1 200 OK\r\nContent-Length:", ""},
         BodyCase{"empty_reply", "", ""},
-        BodyCase{"empty_body", okReply("Content-Length: 0", ""), ""}),
+        BodyCase{"empty_body", okReply("Content-Length: 0", ""), ""},
+        BodyCase{"length_only_in_the_body_is_no_length",
+                 "HTTP/1.1 200 OK\r\n\r\nContent-Length: 30\r\n", ""},
+        BodyCase{"length_in_the_body_after_the_header_s_own",
+                 okReply("Content-Length: 5", "2.5.1Content-Length: 30"), "2.5.1"},
+        BodyCase{"length_header_cut_by_the_empty_line",
+                 "HTTP/1.1 200 OK\r\nContent-Length:\r\n\r\n7\nabc", ""}),
     [](const ::testing::TestParamInfo<BodyCase>& param) { return std::string(param.param.name); });
 
 TEST(AnnouncedBody, IsKnownOnceTheHeaderIsComplete) {

@@ -1,6 +1,8 @@
 #include "service/ServerAssignment.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -255,6 +257,29 @@ TEST_F(ServerAssignmentFailure, AClosedPortLeavesCouldNotConnect) {
     ServerAssignmentState state;
     EXPECT_EQ(requestIperfServer(loopbackEndpoint(closedPort), state), 2);
     EXPECT_EQ(fileBytes(workspace::kHttpStatus), "Could not connect");
+}
+
+// With no socket to be had, the service could not be reached: unreachable (e001 for the run),
+// not a refusal, and the previous servers stay.
+TEST_F(ServerAssignmentFailure, NoSocketCountsAsUnreachable) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own to report anything";
+#endif
+    ServerAssignmentState state;
+    int result = -1;
+    assign(state, kTwoServers, result);
+    ASSERT_EQ(result, 1);
+    ScriptedService service({ScriptStep::send(okReply(kTwoServers))});
+    std::vector<int> held;
+    for (int fd = ::open("/dev/null", O_RDONLY); fd >= 0; fd = ::open("/dev/null", O_RDONLY)) {
+        held.push_back(fd);
+    }
+    result = requestIperfServer(loopbackEndpoint(service.port()), state);
+    for (const int fd : held) {
+        ::close(fd);
+    }
+    EXPECT_EQ(result, 2);
+    EXPECT_EQ(state.iperfServerList(), (Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}}));
 }
 
 TEST_F(ServerAssignmentFailure, TheProcessWideListIsWhatTheDefaultStateHolds) {

@@ -53,9 +53,58 @@ INSTANTIATE_TEST_SUITE_P(
                       VersionCase{"letter_case_counts", "Beta", "beta", 1},
                       VersionCase{"local_file_written_on_windows", " 2.5.1 ", "2.5.1\r\nnext", 0},
                       VersionCase{"local_file_missing", "2.5.1", std::nullopt, 1},
-                      VersionCase{"empty_body_local_missing", "", std::nullopt, 0},
-                      VersionCase{"empty_body", "", "2.5.1", 1},
-                      VersionCase{"white_space_body", " \t\r\n", "", 0}),
+                      VersionCase{"every_version_character", "v2_5-1.RC3", "v2_5-1.RC3", 0},
+                      VersionCase{"longest_version", std::string(32, '9'), "1.0.0", 1}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+struct NotAnAnswerCase {
+    const char* name;
+    std::string reply;
+};
+
+class VersionCheckNotAnAnswer : public testing::ProgramFolderTest,
+                                public ::testing::WithParamInterface<NotAnAnswerCase> {};
+
+// Replies that carry no version are no answer: the service counts as unreachable, so nobody is
+// sent to the upgrade page while it misbehaves.
+TEST_P(VersionCheckNotAnAnswer, CountsAsUnreachable) {
+    putFile(workspace::kLocalVersion, "1.0.0");
+    ScriptedService service({ScriptStep::send(GetParam().reply)});
+    EXPECT_EQ(checkClientVersion(loopbackEndpoint(service.port())), 2);
+    EXPECT_EQ(fileBytes(workspace::kVersionStatus), "2");
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "-1");
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "-1");
+    EXPECT_EQ(fileBytes(workspace::kErrorCode), "e001");
+    EXPECT_EQ(fileBytes(workspace::kLatestVersion), "<missing>");
+}
+
+std::string replyWith(const std::string& statusLine, const std::string& body) {
+    return statusLine +
+           "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, VersionCheckNotAnAnswer,
+    ::testing::Values(
+        NotAnAnswerCase{"service_unavailable", replyWith("HTTP/1.1 503 Service Unavailable",
+                                                         "<html><body>Busy</body></html>")},
+        NotAnAnswerCase{"not_found", replyWith("HTTP/1.1 404 Not Found", "1.0.1")},
+        NotAnAnswerCase{"redirect_to_a_portal",
+                        "HTTP/1.1 302 Found\r\nLocation: http://portal.example/\r\n"
+                        "Content-Length: 5\r\n\r\n1.0.1"},
+        NotAnAnswerCase{"captive_portal_login_page",
+                        replyWith("HTTP/1.1 200 OK",
+                                  "<html><form action=login>Sign in to Hotel WiFi</form></html>")},
+        NotAnAnswerCase{"status_that_only_starts_with_200", replyWith("HTTP/1.1 2000 OK", "1.0.1")},
+        NotAnAnswerCase{"empty_body", replyWith("HTTP/1.1 200 OK", "")},
+        NotAnAnswerCase{"white_space_body", replyWith("HTTP/1.1 200 OK", " \t\r\n")},
+        NotAnAnswerCase{"no_content_length", "HTTP/1.1 200 OK\r\n\r\n1.0.1"},
+        NotAnAnswerCase{"length_cut_by_the_missing_space",
+                        "HTTP/1.1 200 OK\r\nContent-Length:5\r\n\r\n1.0.1"},
+        NotAnAnswerCase{"version_too_long", replyWith("HTTP/1.1 200 OK", std::string(33, '9'))},
+        NotAnAnswerCase{"space_inside", replyWith("HTTP/1.1 200 OK", "1.0 beta")},
+        NotAnAnswerCase{"control_character_inside", replyWith("HTTP/1.1 200 OK", "1.0\x1b[2J")}),
     [](const auto& param) { return std::string(param.param.name); });
 
 using VersionCheckUnreachable = testing::ProgramFolderTest;
@@ -76,7 +125,7 @@ TEST_F(VersionCheckUnreachable, NoAnswerIsNotAnUpgrade) {
     }
     ScriptedService silent({ScriptStep::hang()});
     ServiceEndpoint endpoint = loopbackEndpoint(silent.port());
-    endpoint.receiveIdleTimeout = std::chrono::milliseconds(300);
+    endpoint.exchangeTimeout = std::chrono::milliseconds(300);
     EXPECT_EQ(checkClientVersion(endpoint), 2);
 }
 

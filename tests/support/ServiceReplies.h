@@ -15,7 +15,7 @@ inline std::string okReply(const std::string& body) {
 inline ServiceEndpoint loopbackEndpoint(std::uint16_t port) {
     ServiceEndpoint endpoint = *parseServiceEndpoint("127.0.0.1:" + std::to_string(port));
     endpoint.connectTimeout = std::chrono::seconds(2);
-    endpoint.receiveIdleTimeout = std::chrono::seconds(2);
+    endpoint.exchangeTimeout = std::chrono::seconds(2);
     return endpoint;
 }
 

@@ -58,18 +58,33 @@ void ScriptedService::play(platform::TcpSocket& connection) {
         requests_.push_back(head);
     }
     for (const ScriptStep& step : responder_(head)) {
-        switch (step.kind) {
-            case ScriptStep::Kind::Send:
-                static_cast<void>(connection.sendAll(step.bytes, 2s));
-                break;
-            case ScriptStep::Kind::Pause:
-                pauseUnlessStopped(step.pause);
-                break;
-            case ScriptStep::Kind::Hang:
-                pauseUnlessStopped(24h);
-                break;
+        if (!playStep(connection, step)) {
+            return;
         }
     }
+}
+
+bool ScriptedService::playStep(platform::TcpSocket& connection, const ScriptStep& step) {
+    switch (step.kind) {
+        case ScriptStep::Kind::Send:
+            return connection.sendAll(step.bytes, 2s) != platform::IoStatus::Failed;
+        case ScriptStep::Kind::Pause:
+            pauseUnlessStopped(step.pause);
+            break;
+        case ScriptStep::Kind::Hang:
+            pauseUnlessStopped(24h);
+            break;
+        case ScriptStep::Kind::Trickle:
+            for (const char byte : step.bytes) {
+                pauseUnlessStopped(step.pause);
+                if (stop_.load() || connection.sendAll(std::string_view(&byte, 1), 2s) ==
+                                        platform::IoStatus::Failed) {
+                    return false;
+                }
+            }
+            break;
+    }
+    return !stop_.load();
 }
 
 void ScriptedService::pauseUnlessStopped(std::chrono::milliseconds pause) {

@@ -15,7 +15,7 @@ namespace kestova::tools {
 
 // One step of what the stand-in does on every connection once it has read the request head.
 struct ScriptStep {
-    enum class Kind { Send, Pause, Hang };
+    enum class Kind { Send, Pause, Hang, Trickle };
     Kind kind = Kind::Send;
     std::string bytes;
     std::chrono::milliseconds pause{0};
@@ -24,10 +24,15 @@ struct ScriptStep {
     static ScriptStep wait(std::chrono::milliseconds pause) { return {Kind::Pause, {}, pause}; }
     // Holds the connection open, silent, until the stand-in is destroyed.
     static ScriptStep hang() { return {Kind::Hang, {}, {}}; }
+    // Sends the bytes one at a time, the pause before each.
+    static ScriptStep trickle(std::string bytes, std::chrono::milliseconds pause) {
+        return {Kind::Trickle, std::move(bytes), pause};
+    }
 };
 
 // A stand-in for the test service that plays exact bytes: in pieces with pauses between them,
-// nothing at all, or a reply cut short (the connection closes after the last step).
+// one byte at a time, nothing at all, or a reply cut short (the connection closes after the last
+// step, or as soon as the client has gone away).
 // Contract: it serves on its own thread from construction to destruction; the destructor stops
 // and joins that thread within a fraction of a second, even in the middle of a hang or a pause.
 // requests() may be called from any thread.
@@ -50,6 +55,8 @@ class ScriptedService {
   private:
     void serve();
     void play(platform::TcpSocket& connection);
+    // False when the client has gone away or the stand-in is stopping.
+    bool playStep(platform::TcpSocket& connection, const ScriptStep& step);
     void pauseUnlessStopped(std::chrono::milliseconds pause);
 
     Responder responder_;

@@ -7,8 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -21,13 +27,53 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// What the child starts with: every signal at its default action and none blocked (this process
+// ignores SIGPIPE, which iperf3 and the shell must not inherit), and for a script a process group
+// of its own, so that it can be ended as a whole.
+class SpawnAttributes {
+  public:
+    explicit SpawnAttributes(bool ownGroup) {
+        ok_ = ::posix_spawnattr_init(&attributes_) == 0;
+        if (!ok_) {
+            return;
+        }
+        sigset_t defaults;
+        ::sigfillset(&defaults);
+        ::sigdelset(&defaults, SIGKILL);
+        ::sigdelset(&defaults, SIGSTOP);
+        sigset_t noneBlocked;
+        ::sigemptyset(&noneBlocked);
+        short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+        if (ownGroup) {
+            flags |= POSIX_SPAWN_SETPGROUP;
+            ok_ = ::posix_spawnattr_setpgroup(&attributes_, 0) == 0;
+        }
+        ok_ = ok_ && ::posix_spawnattr_setsigdefault(&attributes_, &defaults) == 0 &&
+              ::posix_spawnattr_setsigmask(&attributes_, &noneBlocked) == 0 &&
+              ::posix_spawnattr_setflags(&attributes_, flags) == 0;
+    }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
+
+    const posix_spawnattr_t* get() const { return ok_ ? &attributes_ : nullptr; }
+
+  private:
+    posix_spawnattr_t attributes_;
+    bool ok_ = false;
+};
+
 std::optional<int> spawnQuietly(const char* program, std::vector<std::string> arguments,
-                                bool searchPath, int outputFd = -1) {
+                                bool searchPath, int outputFd = -1, bool ownGroup = false) {
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
+    const SpawnAttributes attributes(ownGroup);
+    if (attributes.get() == nullptr) {
+        return std::nullopt;
+    }
     posix_spawn_file_actions_t actions;
     if (::posix_spawn_file_actions_init(&actions) != 0) {
         return std::nullopt;
@@ -41,9 +87,9 @@ std::optional<int> spawnQuietly(const char* program, std::vector<std::string> ar
                                            stream == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
     }
     pid_t pid = -1;
-    const int failed = searchPath
-                           ? ::posix_spawnp(&pid, program, &actions, nullptr, argv.data(), environ)
-                           : ::posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ);
+    const int failed =
+        searchPath ? ::posix_spawnp(&pid, program, &actions, attributes.get(), argv.data(), environ)
+                   : ::posix_spawn(&pid, program, &actions, attributes.get(), argv.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);
     if (failed != 0) {
         return std::nullopt;
@@ -64,7 +110,7 @@ int openPidDescriptor(int pid) {
     return -1;
 }
 
-bool reapIfEnded(int pid) {
+bool reapProcessIfEnded(int pid) {
     int status = 0;
     pid_t result = 0;
     do {
@@ -73,24 +119,185 @@ bool reapIfEnded(int pid) {
     return result == pid || (result < 0 && errno == ECHILD);
 }
 
+// Blocks until the child has ended, without reaping it.
+void waitUntilEnded(int pid) {
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 &&
+           errno == EINTR) {
+    }
+}
+
+// The process group and the state letter of a process, from /proc; nothing when it is gone.
+std::optional<std::pair<int, char>> groupAndState(const std::filesystem::path& processFolder) {
+    const int fd = ::open((processFolder / "stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    char buffer[512];
+    const ssize_t got = ::read(fd, buffer, sizeof buffer - 1);
+    ::close(fd);
+    if (got <= 0) {
+        return std::nullopt;
+    }
+    buffer[got] = '\0';
+    // "pid (name) state ppid pgrp ...": the name may hold anything, so read from its last ')'.
+    const char* afterName = std::strrchr(buffer, ')');
+    char state = 0;
+    int parent = 0;
+    int group = 0;
+    if (afterName == nullptr ||
+        std::sscanf(afterName + 1, " %c %d %d", &state, &parent, &group) != 3) {
+        return std::nullopt;
+    }
+    return std::make_pair(group, state);
+}
+
+// True while a process of the group has not ended. A process that has ended but waits to be
+// reaped by a parent that never does (an orphan under an init that does not reap) does not count.
+bool groupHasLiveProcess(int group) {
+    if (::kill(-group, 0) != 0 && errno == ESRCH) {
+        return false;
+    }
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry("/proc", error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::optional<std::pair<int, char>> process = groupAndState(entry->path());
+        if (process && process->first == group && process->second != 'Z' &&
+            process->second != 'X') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The scripts whose process group may still hold a process. A script's group has the script's
+// process id; it stays listed until its leader has been reaped and no process is left in it.
+// Contract: every member takes the lock. A script's leader is reaped only under the lock, so a
+// group id that is listed is never one the system has given to another process: signals sent to
+// it under the lock reach that script's processes only.
+class RunningScripts {
+  public:
+    // Starts a script and lists it in one step, so that no script runs unlisted.
+    std::optional<int> start(const std::string& scriptPath) {
+        const std::lock_guard<std::mutex> guard(lock_);
+        const std::optional<int> pid =
+            spawnQuietly("/bin/sh", {"sh", scriptPath}, false, -1, /*ownGroup=*/true);
+        if (pid) {
+            scripts_.push_back({*pid});
+        }
+        return pid;
+    }
+
+    // Reaps the script's leader when it has ended; true when it has been reaped (here or before).
+    bool reapIfEnded(int pid) {
+        const std::lock_guard<std::mutex> guard(lock_);
+        const bool reaped = reapProcessIfEnded(pid);
+        if (reaped) {
+            for (Script& script : scripts_) {
+                if (script.group == pid) {
+                    script.leaderReaped = true;
+                }
+            }
+            forgetEndedGroups();
+        }
+        return reaped;
+    }
+
+    std::size_t endAll(std::chrono::milliseconds grace) {
+        std::size_t ended = 0;
+        {
+            const std::lock_guard<std::mutex> guard(lock_);
+            forgetEndedGroups();
+            for (Script& script : scripts_) {
+                if (!script.ending) {
+                    script.ending = true;
+                    ++ended;
+                }
+                // A stopped process acts on TERM only once it runs again.
+                ::kill(-script.group, SIGTERM);
+                ::kill(-script.group, SIGCONT);
+            }
+        }
+        if (!waitUntilAllEnded(grace)) {
+            {
+                const std::lock_guard<std::mutex> guard(lock_);
+                for (const Script& script : scripts_) {
+                    ::kill(-script.group, SIGKILL);
+                }
+            }
+            waitUntilAllEnded(grace);
+        }
+        return ended;
+    }
+
+  private:
+    struct Script {
+        int group;
+        bool leaderReaped = false;
+        bool ending = false;
+    };
+
+    bool waitUntilAllEnded(std::chrono::milliseconds bound) {
+        const Clock::time_point deadline = Clock::now() + bound;
+        for (;;) {
+            {
+                const std::lock_guard<std::mutex> guard(lock_);
+                for (Script& script : scripts_) {
+                    script.leaderReaped = script.leaderReaped || reapProcessIfEnded(script.group);
+                }
+                forgetEndedGroups();
+                if (scripts_.empty()) {
+                    return true;
+                }
+            }
+            if (Clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    // Under the lock.
+    void forgetEndedGroups() {
+        std::erase_if(scripts_, [](const Script& script) {
+            return script.leaderReaped && !groupHasLiveProcess(script.group);
+        });
+    }
+
+    std::mutex lock_;
+    std::vector<Script> scripts_;
+};
+
+// Never destroyed: reaper threads may still use it while the program ends.
+RunningScripts& runningScripts() {
+    static auto* scripts = new RunningScripts;
+    return *scripts;
+}
+
+bool reapChildIfEnded(int pid, bool script) {
+    return script ? runningScripts().reapIfEnded(pid) : reapProcessIfEnded(pid);
+}
+
 }  // namespace
 
-ChildProcess::ChildProcess(int pid) : pid_(pid), pidfd_(openPidDescriptor(pid)) {}
+ChildProcess::ChildProcess(int pid, bool script)
+    : pid_(pid), pidfd_(openPidDescriptor(pid)), script_(script) {}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
       pidfd_(std::exchange(other.pidfd_, -1)),
-      reaped_(std::exchange(other.reaped_, true)) {}
+      reaped_(std::exchange(other.reaped_, true)),
+      script_(other.script_) {}
 
 std::optional<ChildProcess> ChildProcess::startShellScript(const std::string& scriptPath) {
     if (::access(scriptPath.c_str(), R_OK) != 0) {
         return std::nullopt;
     }
-    const std::optional<int> pid = spawnQuietly("/bin/sh", {"sh", scriptPath}, false);
+    const std::optional<int> pid = runningScripts().start(scriptPath);
     if (!pid) {
         return std::nullopt;
     }
-    return ChildProcess(*pid);
+    return ChildProcess(*pid, true);
 }
 
 std::optional<ChildProcess> ChildProcess::startProgram(const std::vector<std::string>& command) {
@@ -101,7 +308,7 @@ std::optional<ChildProcess> ChildProcess::startProgram(const std::vector<std::st
     if (!pid) {
         return std::nullopt;
     }
-    return ChildProcess(*pid);
+    return ChildProcess(*pid, false);
 }
 
 std::optional<std::string> ChildProcess::captureOutput(const std::vector<std::string>& command,
@@ -121,7 +328,7 @@ std::optional<std::string> ChildProcess::captureOutput(const std::vector<std::st
         ::close(pipeEnds[0]);
         return std::nullopt;
     }
-    ChildProcess child(*pid);
+    ChildProcess child(*pid, false);
     const Clock::time_point deadline = Clock::now() + timeout;
     std::string output;
     bool finished = false;
@@ -156,7 +363,7 @@ bool ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
     }
     const Clock::time_point deadline = Clock::now() + timeout;
     for (;;) {
-        if (reapIfEnded(pid_)) {
+        if (reapChildIfEnded(pid_, script_)) {
             reaped_ = true;
             return true;
         }
@@ -182,14 +389,17 @@ ChildProcess::~ChildProcess() {
         // The child runs on; only its exit status is collected, whenever it comes. Without a
         // thread to spare, the zombie stays until the program ends: better than stopping it.
         try {
-            std::thread([pid = pid_] {
-                int status = 0;
-                while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-                }
+            std::thread([pid = pid_, script = script_] {
+                waitUntilEnded(pid);
+                reapChildIfEnded(pid, script);
             }).detach();
         } catch (const std::system_error&) {
         }
     }
+}
+
+std::size_t endRunningScripts(std::chrono::milliseconds grace) {
+    return runningScripts().endAll(grace);
 }
 
 }  // namespace kestova::platform

@@ -135,6 +135,23 @@ IoStatus TcpSocket::sendAll(std::string_view bytes, std::chrono::milliseconds id
     return IoStatus::Ok;
 }
 
+IoStatus TcpSocket::sendAllBy(std::string_view bytes, Clock::time_point deadline) {
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+            continue;
+        }
+        if (sent < 0 && !isTemporary(errno)) {
+            return IoStatus::Failed;
+        }
+        if (!waitFor(fd_, POLLOUT, deadline)) {
+            return IoStatus::TimedOut;
+        }
+    }
+    return IoStatus::Ok;
+}
+
 IoStatus TcpSocket::receiveSome(std::string& out, std::size_t maxBytes,
                                 std::chrono::milliseconds idleTimeout) {
     const Clock::time_point deadline = Clock::now() + idleTimeout;
@@ -178,13 +195,22 @@ std::string TcpSocket::peerAddress() const {
 }
 
 std::optional<TcpListener> TcpListener::listenOnLoopback(std::uint16_t port) {
+    return listenOn("127.0.0.1", port);
+}
+
+std::optional<TcpListener> TcpListener::listenOn(const std::string& addressText,
+                                                 std::uint16_t port) {
+    in_addr local{};
+    if (::inet_pton(AF_INET, addressText.c_str(), &local) != 1) {
+        return std::nullopt;
+    }
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
     if (fd < 0) {
         return std::nullopt;
     }
     const int reuse = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    sockaddr_in address = toSockaddr(Ipv4Endpoint{INADDR_LOOPBACK, port});
+    sockaddr_in address = toSockaddr(Ipv4Endpoint{ntohl(local.s_addr), port});
     socklen_t length = sizeof address;
     // NOLINTBEGIN(cppcoreguidelines-pro-type-reinterpret-cast): the socket API's own shape
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||

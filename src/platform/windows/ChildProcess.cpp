@@ -148,12 +148,13 @@ std::optional<Started> createProcess(const wchar_t* application, std::wstring co
 
 }  // namespace
 
-ChildProcess::ChildProcess(int pid) : pid_(pid) {}
+ChildProcess::ChildProcess(int pid, bool script) : pid_(pid), script_(script) {}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
       pidfd_(std::exchange(other.pidfd_, -1)),
-      reaped_(std::exchange(other.reaped_, true)) {}
+      reaped_(std::exchange(other.reaped_, true)),
+      script_(other.script_) {}
 
 std::optional<ChildProcess> ChildProcess::startShellScript(const std::string& scriptPath) {
     const std::wstring script = toWide(scriptPath);
@@ -173,7 +174,7 @@ std::optional<ChildProcess> ChildProcess::startShellScript(const std::string& sc
     enterScriptJob(started->process);
     ::ResumeThread(started->thread);
     ::CloseHandle(started->thread);
-    ChildProcess child(static_cast<int>(::GetProcessId(started->process)));
+    ChildProcess child(static_cast<int>(::GetProcessId(started->process)), true);
     child.pidfd_ = HandleToLong(started->process);
     return child;
 }
@@ -187,7 +188,7 @@ std::optional<ChildProcess> ChildProcess::startProgram(const std::vector<std::st
         return std::nullopt;
     }
     ::CloseHandle(started->thread);
-    ChildProcess child(static_cast<int>(::GetProcessId(started->process)));
+    ChildProcess child(static_cast<int>(::GetProcessId(started->process)), false);
     child.pidfd_ = HandleToLong(started->process);
     return child;
 }
@@ -213,7 +214,7 @@ std::optional<std::string> ChildProcess::captureOutput(const std::vector<std::st
         return std::nullopt;
     }
     ::CloseHandle(started->thread);
-    ChildProcess child(static_cast<int>(::GetProcessId(started->process)));
+    ChildProcess child(static_cast<int>(::GetProcessId(started->process)), false);
     child.pidfd_ = HandleToLong(started->process);
     // The pipe is read without blocking, so that the time-out holds however the child behaves.
     const Clock::time_point deadline = Clock::now() + timeout;

@@ -178,8 +178,11 @@ IoStatus TcpSocket::connect(const Ipv4Endpoint& peer, std::chrono::milliseconds 
     return IoStatus::Ok;
 }
 
-IoStatus TcpSocket::sendAll(std::string_view bytes, std::chrono::milliseconds idleTimeout) {
-    const SOCKET socket = toSocket(fd_);
+namespace {
+
+// Sends every byte; each wait for room lasts until the deadline the caller gives for it.
+template <typename Deadline>
+IoStatus sendUntil(SOCKET socket, std::string_view bytes, Deadline nextDeadline) {
     while (!bytes.empty()) {
         const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size(), 1u << 20));
         const int sent = ::send(socket, bytes.data(), chunk, 0);
@@ -190,7 +193,7 @@ IoStatus TcpSocket::sendAll(std::string_view bytes, std::chrono::milliseconds id
         if (sent == SOCKET_ERROR && ::WSAGetLastError() != WSAEWOULDBLOCK) {
             return IoStatus::Failed;
         }
-        const Readiness readiness = waitFor(socket, true, Clock::now() + idleTimeout);
+        const Readiness readiness = waitFor(socket, true, nextDeadline());
         if (readiness == Readiness::TimedOut) {
             return IoStatus::TimedOut;
         }
@@ -199,6 +202,16 @@ IoStatus TcpSocket::sendAll(std::string_view bytes, std::chrono::milliseconds id
         }
     }
     return IoStatus::Ok;
+}
+
+}  // namespace
+
+IoStatus TcpSocket::sendAll(std::string_view bytes, std::chrono::milliseconds idleTimeout) {
+    return sendUntil(toSocket(fd_), bytes, [idleTimeout] { return Clock::now() + idleTimeout; });
+}
+
+IoStatus TcpSocket::sendAllBy(std::string_view bytes, Clock::time_point deadline) {
+    return sendUntil(toSocket(fd_), bytes, [deadline] { return deadline; });
 }
 
 IoStatus TcpSocket::receiveSome(std::string& out, std::size_t maxBytes,
@@ -247,6 +260,16 @@ std::string TcpSocket::peerAddress() const {
 }
 
 std::optional<TcpListener> TcpListener::listenOnLoopback(std::uint16_t port) {
+    return listenOn("127.0.0.1", port);
+}
+
+std::optional<TcpListener> TcpListener::listenOn(const std::string& addressText,
+                                                 std::uint16_t port) {
+    const SocketLayerHold parsing;
+    in_addr local{};
+    if (!parsing.started() || ::inet_pton(AF_INET, addressText.c_str(), &local) != 1) {
+        return std::nullopt;
+    }
     WSADATA data;
     if (::WSAStartup(requestedVersion.load(), &data) != 0) {
         return std::nullopt;
@@ -260,7 +283,7 @@ std::optional<TcpListener> TcpListener::listenOnLoopback(std::uint16_t port) {
     const BOOL exclusive = TRUE;
     ::setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
                  sizeof exclusive);
-    sockaddr_in address = toSockaddr(Ipv4Endpoint{INADDR_LOOPBACK, port});
+    sockaddr_in address = toSockaddr(Ipv4Endpoint{ntohl(local.s_addr), port});
     int length = sizeof address;
     if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
         ::listen(socket, SOMAXCONN) != 0 ||

@@ -64,6 +64,13 @@ std::wstring temporaryNameBeside(const std::wstring& path) {
 
 bool writeWholeFile(const std::string& path, std::string_view bytes) {
     const std::wstring target = toWide(path);
+    // A read-only file, a link or anything but a plain file is left as it is.
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT |
+                       FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        return false;
+    }
     const std::string stored = asStoredText(bytes);
     // Written whole beside the file, then put in its place: a reader sees the old content or the
     // new one, never a part. A reader that holds the file without letting it be replaced (an open
@@ -79,10 +86,11 @@ bool writeWholeFile(const std::string& path, std::string_view bytes) {
 }
 
 std::optional<std::string> readWholeFile(const std::string& path) {
+    // Only a plain file is read: a device or a pipe at the name reads as missing.
     FileHandle file(::CreateFileW(toWide(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
+    if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) {
         return std::nullopt;
     }
     std::string content;

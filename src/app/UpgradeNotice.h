@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace kestova {
+
+// The line that tells a user without a window that a newer version is required: this client's
+// version (speedTest/localVersion.txt) and the one the service offers (speedTest/
+// latest_version.txt, trimmed), with the upgrade page, ended by a line feed.
+std::string upgradeRequiredNotice();
+
+}  // namespace kestova
