@@ -259,8 +259,10 @@ TEST_F(ServerAssignmentFailure, AClosedPortLeavesCouldNotConnect) {
     EXPECT_EQ(fileBytes(workspace::kHttpStatus), "Could not connect");
 }
 
+#ifndef _WIN32
 // With no socket to be had, the service could not be reached: unreachable (e001 for the run),
-// not a refusal, and the previous servers stay.
+// not a refusal, and the previous servers stay. (On Windows a socket layer that does not start
+// is the assignment's own outcome, in the service's Windows tests.)
 TEST_F(ServerAssignmentFailure, NoSocketCountsAsUnreachable) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own to report anything";
@@ -281,6 +283,7 @@ TEST_F(ServerAssignmentFailure, NoSocketCountsAsUnreachable) {
     EXPECT_EQ(result, 2);
     EXPECT_EQ(state.iperfServerList(), (Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}}));
 }
+#endif
 
 TEST_F(ServerAssignmentFailure, TheProcessWideListIsWhatTheDefaultStateHolds) {
     ScriptedService service({ScriptStep::send(okReply(kTwoServers))});

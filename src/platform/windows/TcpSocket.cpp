@@ -7,7 +7,8 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/windows/SocketLayer.h"
+#include "platform/SocketLayer.h"
+#include "platform/windows/WinsockVersion.h"
 
 namespace kestova::platform {
 
@@ -86,19 +87,19 @@ void requestSocketLayerVersion(unsigned short version) {
     requestedVersion.store(version);
 }
 
-SocketLayerHold::SocketLayerHold() {
+SocketLayer::SocketLayer() {
     WSADATA data;
     started_ = ::WSAStartup(requestedVersion.load(), &data) == 0;
 }
 
-SocketLayerHold::~SocketLayerHold() {
+SocketLayer::~SocketLayer() {
     if (started_) {
         ::WSACleanup();
     }
 }
 
 std::optional<Ipv4Endpoint> resolveIpv4(const std::string& host, std::uint16_t port) {
-    const SocketLayerHold layer;
+    const SocketLayer layer;
     if (!layer.started()) {
         return std::nullopt;
     }
@@ -265,7 +266,7 @@ std::optional<TcpListener> TcpListener::listenOnLoopback(std::uint16_t port) {
 
 std::optional<TcpListener> TcpListener::listenOn(const std::string& addressText,
                                                  std::uint16_t port) {
-    const SocketLayerHold parsing;
+    const SocketLayer parsing;
     in_addr local{};
     if (!parsing.started() || ::inet_pton(AF_INET, addressText.c_str(), &local) != 1) {
         return std::nullopt;

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/TcpSocket.h"
-#include "platform/windows/SocketLayer.h"
+#include "platform/windows/WinsockVersion.h"
 
 namespace kestova::platform {
 namespace {

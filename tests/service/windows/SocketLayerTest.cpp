@@ -5,7 +5,7 @@
 #include <string>
 
 #include "iperf/IperfCommandScripts.h"
-#include "platform/windows/SocketLayer.h"
+#include "platform/windows/WinsockVersion.h"
 #include "service/AddressLookup.h"
 #include "service/ServerAssignment.h"
 #include "service/VersionCheck.h"
@@ -39,6 +39,7 @@ TEST_F(SocketLayerNotStarted, TheAssignmentSaysSoAndWritesNoScript) {
     // Written as a Windows text file: the line feed is stored as CR LF.
     EXPECT_EQ(fileBytes(workspace::kHttpStatus), "WSAStartup failed.\r\n");
     EXPECT_EQ(fileBytes(downloadScriptPath(0)), "<missing>");
+    EXPECT_EQ(fileBytes(workspace::kErrorCode), "<missing>");
 }
 
 TEST_F(SocketLayerNotStarted, TheOtherExchangesCountTheServiceUnreachable) {
