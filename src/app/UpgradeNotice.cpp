@@ -21,6 +21,10 @@ std::string trimmed(std::string_view text) {
 
 }  // namespace
 
+bool upgradeIsRequired() {
+    return platform::readFirstLine(workspace::kVersionStatus) == "1";
+}
+
 std::string upgradeRequiredNotice() {
     const std::string local = platform::readFirstLine(workspace::kLocalVersion);
     const std::string offered =

@@ -9,12 +9,13 @@
 
 #include "app/CommandLine.h"
 #include "app/RunSettings.h"
+#include "app/TerminationSignals.h"
 #include "app/UpgradeNotice.h"
 #include "app/WindowModule.h"
+#include "platform/ChildProcess.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SharedLibrary.h"
 #include "platform/SystemValues.h"
-#include "service/VersionCheck.h"
 #include "testrun/HeadlessWindow.h"
 #include "testrun/StartUp.h"
 #include "testrun/TestRun.h"
@@ -28,12 +29,12 @@ using namespace std::chrono_literals;
 constexpr auto kLongestTest = 15min;
 
 // Without a window: start-up as the window does it, then Start once. Exit status 0 when both
-// stages completed, 1 otherwise; 3, with one line on standard error, when a newer version is
-// required (nothing is measured and no page is opened: nobody may be there to see it).
+// stages completed, 1 otherwise; 3, with one line on standard error, where Start would open the
+// upgrade page (nothing is measured and no page is opened: nobody may be there to see it).
 int runWithoutWindow(const kestova::CommandLineOptions& options) {
     const kestova::platform::MachineValues values;
-    const kestova::StartUpFacts facts = kestova::runStartUpChecks(values, options.service);
-    if (facts.versionResult == kestova::kUpgradeRequired) {
+    kestova::runStartUpChecks(values, options.service);
+    if (kestova::upgradeIsRequired()) {
         std::cerr << kestova::upgradeRequiredNotice() << std::flush;
         return kestova::kExitUpgradeRequired;
     }
@@ -90,8 +91,10 @@ int main(int argc, char** argv) {
         std::cerr << "kestova-speedtest: " << *error << "\n";
         return 2;
     }
-    if (parsed.options->noWindow) {
-        return runWithoutWindow(*parsed.options);
-    }
-    return runWithWindow(argc, argv, *parsed.options);
+    kestova::endProgramOnTerminationSignals();
+    const int status = parsed.options->noWindow ? runWithoutWindow(*parsed.options)
+                                                : runWithWindow(argc, argv, *parsed.options);
+    // No iperf3 client outlives the program.
+    kestova::platform::endRunningScripts();
+    return status;
 }

@@ -1,5 +1,7 @@
 #include "service/ServerAssignment.h"
 
+#include <algorithm>
+
 #include "iperf/IperfCommandScripts.h"
 #include "iperf/ServerTextCheck.h"
 #include "service/HttpExchange.h"
@@ -29,25 +31,67 @@ bool valueAfter(std::string_view item, std::string_view key, std::string& value)
 
 void logServers(const AssignmentReply& reply) {
     for (const NamedServer& named : reply.servers) {
-        if (named.accepted) {
-            runLog() << "our iperf server | IP address: " << named.server.ipAddress
-                     << " , port: " << named.server.port;
-        } else {
-            runLog() << "rejected iperf server, not a plain address and port | IP address: "
-                     << withControlCharactersEscaped(named.server.ipAddress)
-                     << " , port: " << withControlCharactersEscaped(named.server.port);
+        switch (named.fate) {
+            case ServerFate::Kept:
+                runLog() << "our iperf server | IP address: " << named.server.ipAddress
+                         << " , port: " << named.server.port;
+                break;
+            case ServerFate::Rejected:
+                runLog() << "rejected iperf server, not a plain address and port | IP address: "
+                         << withControlCharactersEscaped(named.server.ipAddress)
+                         << " , port: " << withControlCharactersEscaped(named.server.port);
+                break;
+            case ServerFate::Repeated:
+                runLog() << "repeated iperf server, runs once | IP address: "
+                         << named.server.ipAddress << " , port: " << named.server.port;
+                break;
+            case ServerFate::LeftOut:
+                runLog() << "iperf server left out, at most " << kMaxServersInTest
+                         << " in one test | IP address: " << named.server.ipAddress
+                         << " , port: " << named.server.port;
+                break;
         }
     }
 }
 
-std::vector<OurIperfServer> acceptedServers(const AssignmentReply& reply) {
+std::vector<OurIperfServer> keptServers(const AssignmentReply& reply) {
     std::vector<OurIperfServer> servers;
     for (const NamedServer& named : reply.servers) {
-        if (named.accepted) {
+        if (named.fate == ServerFate::Kept) {
             servers.push_back(named.server);
         }
     }
     return servers;
+}
+
+char lowerCase(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// One server, however the reply spells it: host names ignore letter case, ports leading zeros.
+bool sameServer(const OurIperfServer& a, const OurIperfServer& b) {
+    const auto sameText = [](std::string_view x, std::string_view y) {
+        return x.size() == y.size() &&
+               std::equal(x.begin(), x.end(), y.begin(),
+                          [](char p, char q) { return lowerCase(p) == lowerCase(q); });
+    };
+    const auto portNumber = [](std::string_view port) {
+        return port.substr(std::min(port.find_first_not_of('0'), port.size()));
+    };
+    return sameText(a.ipAddress, b.ipAddress) && portNumber(a.port) == portNumber(b.port);
+}
+
+ServerFate fateOf(const OurIperfServer& server, const std::vector<NamedServer>& earlier,
+                  std::size_t keptSoFar) {
+    if (!isAcceptableServerAddress(server.ipAddress) || !isAcceptableServerPort(server.port)) {
+        return ServerFate::Rejected;
+    }
+    for (const NamedServer& named : earlier) {
+        if (named.fate == ServerFate::Kept && sameServer(named.server, server)) {
+            return ServerFate::Repeated;
+        }
+    }
+    return keptSoFar < kMaxServersInTest ? ServerFate::Kept : ServerFate::LeftOut;
 }
 
 }  // namespace
@@ -70,6 +114,7 @@ std::string ServerAssignmentState::currentPort() const {
 AssignmentReply ServerAssignmentState::takeReply(std::string_view body) {
     const std::lock_guard<std::mutex> guard(lock_);
     AssignmentReply reply;
+    std::size_t kept = 0;
     // Only items ended by a comma count; text after the last comma is ignored.
     for (std::size_t comma = body.find(','); comma != std::string_view::npos;
          comma = body.find(',')) {
@@ -80,12 +125,13 @@ AssignmentReply ServerAssignmentState::takeReply(std::string_view body) {
             continue;
         }
         if (valueAfter(item, kPortKey, currentPort_)) {
-            const bool accepted = isAcceptableServerAddress(currentIpAddress_) &&
-                                  isAcceptableServerPort(currentPort_);
-            reply.servers.push_back({OurIperfServer(currentIpAddress_, currentPort_), accepted});
+            OurIperfServer server(currentIpAddress_, currentPort_);
+            const ServerFate fate = fateOf(server, reply.servers, kept);
+            kept += fate == ServerFate::Kept ? 1 : 0;
+            reply.servers.push_back({std::move(server), fate});
         }
     }
-    servers_ = acceptedServers(reply);
+    servers_ = keptServers(reply);
     return reply;
 }
 
@@ -135,7 +181,7 @@ int requestIperfServer(const ServiceEndpoint& endpoint, ServerAssignmentState& s
         return kAssignmentRefused;
     }
     const std::string parameters = readIperfParameters();
-    const std::vector<OurIperfServer> servers = acceptedServers(reply);
+    const std::vector<OurIperfServer> servers = keptServers(reply);
     if (servers.empty()) {
         return kAssignmentRefused;
     }

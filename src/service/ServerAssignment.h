@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -16,10 +17,22 @@ enum AssignmentResult {
     kAssignmentUnreachable = 2
 };
 
-// A server as the reply named it, and whether its texts passed the check.
+// At most this many servers run in one test: each costs a thread and an iperf3 client of many
+// streams, against a host the reply names.
+inline constexpr std::size_t kMaxServersInTest = 64;
+
+// What became of a server the reply named.
+enum class ServerFate {
+    Kept,      // it runs in the test
+    Rejected,  // its texts are not a plain address and port
+    Repeated,  // the same address and port came earlier in the reply: it runs once
+    LeftOut    // the test already has kMaxServersInTest servers
+};
+
+// A server as the reply named it, and what became of it.
 struct NamedServer {
     OurIperfServer server;
-    bool accepted = false;
+    ServerFate fate = ServerFate::Rejected;
 };
 
 struct AssignmentReply {
@@ -36,7 +49,9 @@ class ServerAssignmentState {
     std::string currentIpAddress() const;
     std::string currentPort() const;
 
-    // Reads the items of a reply body and makes its accepted servers the list, in one step.
+    // Reads the items of a reply body and makes its kept servers the list, in one step: in the
+    // order of the reply, those with plain texts, each address and port once, the first
+    // kMaxServersInTest of them.
     AssignmentReply takeReply(std::string_view body);
 
   private:
@@ -55,9 +70,10 @@ std::string currentIpAddress();
 std::string currentPort();
 
 // Asks the service for the servers of a test, keeps them and writes their command scripts.
-// 1: granted with at least one acceptable server; 2: service unreachable (also when no socket can
-// be made); 0: anything else.
-// Progress goes to speedTest/http_status.txt, the servers to the run log.
+// 1: granted with at least one kept server; 2: service unreachable (also when no socket can be
+// made); 0: anything else.
+// Progress goes to speedTest/http_status.txt, every server the reply named to the run log (those
+// not kept with the reason).
 int requestIperfServer(const ServiceEndpoint& endpoint,
                        ServerAssignmentState& state = serverAssignmentState());
 

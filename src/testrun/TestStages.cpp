@@ -5,6 +5,7 @@
 #include "iperf/IperfOutput.h"
 #include "iperf/IperfRunner.h"
 #include "iperf/SpeedFileMerge.h"
+#include "platform/ChildProcess.h"
 #include "platform/TextFile.h"
 #include "service/ResultReport.h"
 #include "workspace/RunLog.h"
@@ -50,6 +51,8 @@ bool runWorkers(const StageRun& run, Worker worker) {
 
 // The stage's workers, pause and merge. False when its workers could not all be started.
 bool runStage(const StageRun& run, const StageNames& names) {
+    // A client left running by an earlier stage or run would write into this stage's files.
+    platform::endRunningScripts();
     runLog() << "start run " << names.stage << "... " << currentTimestamp();
     if (!runWorkers(run, names.worker)) {
         return false;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -156,14 +157,59 @@ TEST_F(Faults, AServerStoppedOrKilledMidTestFailsTheDownload) {
         tools::TestServiceConfig config = config_;
         config.servers = {"127.0.0.1:" + std::to_string(server.port())};
         testing::RunningTestService service(config);
+        putFile(workspace::kDownloadStatus, "0");
         std::future<int> run = startProgram(serviceOption(service.port()));
         ASSERT_TRUE(waitForFile(workspace::kDownloadStatus, "1", 30s));
         std::this_thread::sleep_for(2s);
         ::kill(server.pid(), signal);
         EXPECT_EQ(outcome(run.get()), "exit 1, dn -1, up -1, error e002, version 0")
             << "signal " << signal;
+        if (signal == SIGSTOP) {
+            // The runner waited its 13 s for the stalled client, and no longer; the client it left
+            // running ended with the program.
+            const std::optional<long> waited = secondsBetween("start run runDownloadIperf index:0",
+                                                              "end run runDownloadIperf index:0");
+            ASSERT_TRUE(waited.has_value()) << fileBytes("runlog.txt");
+            EXPECT_GE(*waited, 13 * 9 / 10);
+            EXPECT_LE(*waited, 13 * 13 / 10 + 1);
+            EXPECT_TRUE(testing::iperfClientsOf(server.port()).empty());
+        }
         ::kill(server.pid(), SIGCONT);
     }
+}
+
+bool isRunning(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    const std::size_t afterName = text.rfind(')');
+    return afterName != std::string::npos && afterName + 2 < text.size() &&
+           text[afterName + 2] != 'Z';
+}
+
+// One of two servers stops mid-download: its client outlives the runner's wait and is left
+// running through the download's merge, then ended before the upload stage starts its clients.
+TEST_F(Faults, AStoppedServersClientIsEndedWhenTheNextStageStarts) {
+    testing::IperfServer stopped;
+    testing::IperfServer healthy;
+    tools::TestServiceConfig config = config_;
+    config.servers = {"127.0.0.1:" + std::to_string(stopped.port()),
+                      "127.0.0.1:" + std::to_string(healthy.port())};
+    testing::RunningTestService service(config);
+    std::future<int> run = startProgram(serviceOption(service.port()));
+    ASSERT_TRUE(waitUntil([&] { return !testing::iperfClientsOf(stopped.port()).empty(); }, 30s));
+    std::this_thread::sleep_for(2s);
+    ::kill(stopped.pid(), SIGSTOP);
+    const std::vector<int> stale = testing::iperfClientsOf(stopped.port());
+    ASSERT_EQ(stale.size(), 1U);
+
+    // The upload's first client starts only after the stale download client has been ended.
+    ASSERT_TRUE(waitForFile(workspace::kUploadStatus, "1", 60s)) << fileBytes("runlog.txt");
+    ASSERT_TRUE(waitUntil([&] { return !testing::iperfClientsOf(healthy.port()).empty(); }, 10s));
+    EXPECT_FALSE(isRunning(stale.front()));
+    EXPECT_EQ(outcome(run.get()), "exit 0, dn 2, up 2, error <missing>, version 0");
+    EXPECT_TRUE(testing::iperfClientsOf(stopped.port()).empty()) << "ended with the program";
+    ::kill(stopped.pid(), SIGCONT);
 }
 
 TEST_F(Faults, AMissingWorkspaceIsNotCreatedAndTheRunFails) {
@@ -214,26 +260,83 @@ TEST_F(MountedWorkspace, AFullWorkspaceEndsTheRunAsFailed) {
     EXPECT_EQ(runProgram(serviceOption(service.port())), 1);
 }
 
-TEST_F(Faults, SixtyFourServersInOneTest) {
+// A stand-in iperf/iperf3 that waits the given seconds, then prints the recorded output of one
+// server, whatever server it is given.
+void installRecordedIperf(int seconds) {
     std::filesystem::remove(workspace::kIperfClient);
     std::filesystem::create_directories("iperf");
     std::filesystem::copy_file(testing::testDataPath("iperf3/dn_speed_0.txt"), "iperf/dn.txt");
     std::filesystem::copy_file(testing::testDataPath("iperf3/up_speed_0.txt"), "iperf/up.txt");
-    putFile(workspace::kIperfClient,
-            "#!/bin/sh\nfor a; do [ \"$a\" = -R ] && exec cat \"$(dirname \"$0\")/dn.txt\"; done\n"
+    std::ofstream(workspace::kIperfClient)
+        << ("#!/bin/sh\nsleep " + std::to_string(seconds) +
+            "\nfor a; do [ \"$a\" = -R ] && exec cat \"$(dirname \"$0\")/dn.txt\"; done\n"
             "exec cat \"$(dirname \"$0\")/up.txt\"\n");
     std::filesystem::permissions(workspace::kIperfClient, std::filesystem::perms::owner_all);
-    tools::TestServiceConfig config = config_;
-    config.servers.clear();
-    for (int i = 0; i < 64; ++i) {
-        config.servers.push_back("127.0.0.1:" + std::to_string(30000 + i));
+}
+
+std::vector<std::string> loopbackServers(int count, int firstPort) {
+    std::vector<std::string> servers;
+    for (int i = 0; i < count; ++i) {
+        servers.push_back("127.0.0.1:" + std::to_string(firstPort + i));
     }
+    return servers;
+}
+
+// 64 clients that each take 2 s: run one after another, a stage would take over two minutes.
+TEST_F(Faults, SixtyFourServersInOneTest) {
+    installRecordedIperf(2);
+    tools::TestServiceConfig config = config_;
+    config.servers = loopbackServers(64, 30000);
     testing::RunningTestService service(config);
     EXPECT_EQ(outcome(runProgram(serviceOption(service.port()))),
               "exit 0, dn 2, up 2, error <missing>, version 0");
     // 64 times the recorded server's download receiver total, 12710 Mbits/sec.
     const std::string final = fileBytes(workspace::kFinal);
     EXPECT_NE(final.find("downloadResult=813440.00Mbps"), std::string::npos) << final;
+    for (const std::string stage : {"downloadTest", "uploadTest"}) {
+        const std::optional<long> took =
+            secondsBetween("start run " + stage + "...", "end run " + stage + "...");
+        ASSERT_TRUE(took.has_value()) << fileBytes("runlog.txt");
+        EXPECT_LT(*took, 6) << stage << ": the clients ran one after another";
+    }
+}
+
+// A reply naming a hundred servers, one of them twice: the first 64 distinct ones run, and the
+// scripts, the figures, the report and final.txt hold those 64 only.
+TEST_F(Faults, AHundredServersAndARepeatedOneRunTheFirstSixtyFourOnce) {
+    installRecordedIperf(0);
+    tools::TestServiceConfig config = config_;
+    config.servers = loopbackServers(100, 30000);
+    config.servers.insert(config.servers.begin() + 1, "127.0.0.1:30000");
+    config.reportLog = (folder() / "reports.txt").string();
+    testing::RunningTestService service(config);
+    EXPECT_EQ(outcome(runProgram(serviceOption(service.port()))),
+              "exit 0, dn 2, up 2, error <missing>, version 0");
+
+    std::string addresses;
+    std::string ports;
+    for (int i = 0; i < 64; ++i) {
+        addresses += std::string(i == 0 ? "" : ",") + "127.0.0.1";
+        ports += (i == 0 ? "" : ",") + std::to_string(30000 + i);
+    }
+    EXPECT_EQ(fileBytes(workspace::kFinal), "Server IP=" + addresses + ", Server Port=" + ports +
+                                                ", downloadResult=813440.00Mbps, "
+                                                "uploadResult=1074176.00Mbps");
+    EXPECT_EQ(fileBytes("reports.txt").rfind("ipAddress=" + addresses + "&port=" + ports + "&", 0),
+              0U)
+        << fileBytes("reports.txt");
+    EXPECT_TRUE(std::filesystem::exists("runDownloadIperf_63.sh"));
+    EXPECT_FALSE(std::filesystem::exists("runDownloadIperf_64.sh"));
+    const std::string log = fileBytes("runlog.txt");
+    EXPECT_NE(log.find("repeated iperf server, runs once | IP address: 127.0.0.1 , port: 30000\n"),
+              std::string::npos);
+    for (const int port : {30064, 30099}) {
+        EXPECT_NE(log.find("iperf server left out, at most 64 in one test | IP address: 127.0.0.1 "
+                           ", port: " +
+                           std::to_string(port) + "\n"),
+                  std::string::npos)
+            << port;
+    }
 }
 
 }  // namespace

@@ -156,6 +156,33 @@ TEST_F(NoWindowProgram, ARequiredUpgradeEndsWithStatusThreeAndSaysWhich) {
     EXPECT_EQ(fileBytes("reports.txt"), "<missing>");
 }
 
+// SIGINT or SIGTERM in the middle of a test: the program ends its iperf3 clients (which run in
+// process groups of their own, so a terminal's signal does not reach them) and exits with 128 +
+// the signal's number, without a result report.
+TEST_F(NoWindowProgram, ASignalMidTestEndsTheClientsAndSendsNoReport) {
+    for (const auto& [signal, expected] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        IperfServer server;
+        tools::TestServiceConfig config;
+        config.servers = {"127.0.0.1:" + std::to_string(server.port())};
+        config.latestVersion = fileBytes(workspace::kLocalVersion);
+        config.reportLog = (folder() / "reports.txt").string();
+        testing::RunningTestService service(config);
+        const int program =
+            spawnProgram("--short-pauses --service 127.0.0.1:" + std::to_string(service.port()));
+        ASSERT_TRUE(waitUntil([&] { return !testing::iperfClientsOf(server.port()).empty(); }, 30s))
+            << fileBytes("runlog.txt");
+
+        ::kill(program, signal);
+        const auto start = std::chrono::steady_clock::now();
+        // The clients get a second to end on TERM before they are killed.
+        EXPECT_EQ(exitStatusOf(program, 10s), std::optional<int>(expected)) << "signal " << signal;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 3 * 1s);
+        EXPECT_TRUE(testing::iperfClientsOf(server.port()).empty());
+        EXPECT_EQ(fileBytes("reports.txt"), "<missing>");
+        EXPECT_EQ(fileBytes(workspace::kFinal), "<missing>");
+    }
+}
+
 TEST_F(NoWindowProgram, BadArgumentsEndWithStatusTwo) {
     EXPECT_EQ(runProgram("--service host:0"), 2);
     EXPECT_EQ(runProgram("--bogus"), 2);

@@ -4,57 +4,31 @@
 // process of its own, and real iperf3 servers on loopback ports.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <future>
+#include <iomanip>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/ChildProcess.h"
 #include "platform/TcpSocket.h"
+#include "support/IperfServer.h"
 #include "support/ProgramFolderFixture.h"
 
 namespace kestova::testing {
 
 using namespace std::chrono_literals;
-
-inline std::uint16_t freeLoopbackPort() {
-    return platform::TcpListener::listenOnLoopback(0)->port();
-}
-
-// An iperf3 server on a loopback port, for as long as the object lives.
-class IperfServer {
-  public:
-    IperfServer()
-        : port_(freeLoopbackPort()),
-          process_(platform::ChildProcess::startProgram(
-              {"iperf3", "-s", "-B", "127.0.0.1", "-p", std::to_string(port_)})) {
-        for (int i = 0; i < 100 && !accepts(); ++i) {
-            std::this_thread::sleep_for(50ms);
-        }
-    }
-    ~IperfServer() {
-        if (process_) {
-            ::kill(process_->pid(), SIGTERM);
-            process_->waitForExit(5s);
-        }
-    }
-    int pid() const { return process_ ? process_->pid() : -1; }
-    std::uint16_t port() const { return port_; }
-
-  private:
-    bool accepts() const {
-        std::optional<platform::TcpSocket> socket = platform::TcpSocket::open();
-        return socket && socket->connect({0x7f000001, port_}, 1s) == platform::IoStatus::Ok;
-    }
-
-    std::uint16_t port_;
-    std::optional<platform::ChildProcess> process_;
-};
 
 class ProgramUnderTest : public ProgramFolderTest {
   protected:
@@ -79,6 +53,67 @@ class ProgramUnderTest : public ProgramFolderTest {
     // The same, started on a thread of its own.
     std::future<int> startProgram(const std::string& arguments) {
         return std::async(std::launch::async, [this, arguments] { return runProgram(arguments); });
+    }
+
+    // The same as a process of its own, for a test that signals it; its process id.
+    int spawnProgram(const std::string& arguments) {
+        const std::string command = "exec " + (folder() / "kestova-speedtest").string() +
+                                    " --no-window " + arguments + " > " +
+                                    (folder() / "runlog.txt").string() + " 2>&1";
+        std::vector<char*> argv = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                                   const_cast<char*>(command.c_str()), nullptr};
+        pid_t pid = -1;
+        EXPECT_EQ(::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ), 0);
+        return pid;
+    }
+
+    // Its exit status once it has ended within the bound (the negated signal when a signal ended
+    // it); nothing when it was still running, and it is then killed.
+    static std::optional<int> exitStatusOf(int pid, std::chrono::milliseconds bound) {
+        const auto until = std::chrono::steady_clock::now() + bound;
+        int status = 0;
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= until) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                return std::nullopt;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+
+    // Waits up to the bound until the condition holds.
+    static bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
+        const auto until = std::chrono::steady_clock::now() + bound;
+        while (!condition() && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return condition();
+    }
+
+    // Seconds from the run log line that starts with the first text to the one that starts with
+    // the second, by their timestamps (whole seconds); nothing when one is missing.
+    std::optional<long> secondsBetween(const std::string& first, const std::string& second) {
+        const std::string log = fileBytes("runlog.txt");
+        const auto timeOf = [&log](const std::string& start) -> std::optional<std::time_t> {
+            const std::size_t at = log.find("\n" + start);
+            const std::size_t end = at == std::string::npos ? at : log.find('\n', at + 1);
+            if (end == std::string::npos || end - at < 20) {
+                return std::nullopt;
+            }
+            std::tm time{};
+            std::istringstream stamp(log.substr(end - 19, 19));
+            stamp >> std::get_time(&time, "%Y-%m-%d %H:%M:%S");
+            time.tm_isdst = -1;
+            return stamp.fail() ? std::nullopt : std::optional<std::time_t>(std::mktime(&time));
+        };
+        const std::optional<std::time_t> from = timeOf(first);
+        const std::optional<std::time_t> to = timeOf(second);
+        if (!from || !to) {
+            return std::nullopt;
+        }
+        return static_cast<long>(*to - *from);
     }
 
     // Waits up to the bound until the file holds the value.

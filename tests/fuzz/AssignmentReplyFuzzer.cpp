@@ -1,5 +1,5 @@
-// Any assignment reply: the servers kept are plain addresses and ports, and the scripts written
-// for them hold nothing else.
+// Any assignment reply: the servers kept are plain addresses and ports, at most 64 and each once,
+// and the scripts written for them hold nothing else.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -50,12 +50,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view body(reinterpret_cast<const char*>(data), size);
     const kestova::AssignmentReply reply = state.takeReply(body);
     const auto servers = state.iperfServerList();
+    if (servers.size() > kestova::kMaxServersInTest) {
+        std::abort();
+    }
     for (std::size_t i = 0; i < servers.size(); ++i) {
         const kestova::OurIperfServer& server = servers[i];
         if (!kestova::isAcceptableServerAddress(server.ipAddress) ||
             !kestova::isAcceptableServerPort(server.port) || !plain(server.ipAddress) ||
             !plain(server.port)) {
             std::abort();
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (servers[j] == server) {
+                std::abort();
+            }
         }
     }
     if (!servers.empty()) {

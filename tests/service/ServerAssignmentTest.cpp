@@ -147,6 +147,40 @@ std::string tenServersLog() {
     return log;
 }
 
+// A hundred distinct servers, three of them named twice (the same address and port, however
+// spelled): the first 64 distinct ones run, the repeats once, the rest are named and left out.
+struct ManyServers {
+    std::string body = "resultCode=0,";
+    Servers kept;
+    std::string log;
+
+    ManyServers() {
+        name("10.0.0.1", "5201", "our");
+        name("10.0.0.1", "5201", "repeated");
+        name("10.0.0.1", "05201", "repeated");
+        name("speed.example.net", "5201", "our");
+        name("SPEED.Example.NET", "5201", "repeated");
+        for (int i = 0; i < 98; ++i) {
+            name("10.0.1." + std::to_string(i), std::to_string(6000 + i),
+                 kept.size() < 64 ? "our" : "left out");
+        }
+    }
+
+    void name(const std::string& address, const std::string& port, const std::string& fate) {
+        body += "ipAddress=" + address + ",port=" + port + ",";
+        if (fate == "our") {
+            kept.emplace_back(address, port);
+            log += serverLine(address, port);
+        } else if (fate == "repeated") {
+            log += "repeated iperf server, runs once | IP address: " + address +
+                   " , port: " + port + "\n";
+        } else {
+            log += "iperf server left out, at most 64 in one test | IP address: " + address +
+                   " , port: " + port + "\n";
+        }
+    }
+};
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, ServerAssignment,
     ::testing::Values(
@@ -167,6 +201,15 @@ INSTANTIATE_TEST_SUITE_P(
                        Servers{{"10.0.0.1", "5201"}},
                        serverLine("10.0.0.1", "5201"),
                        1,
+                       kDefault},
+        AssignmentCase{"a_hundred_servers_and_repeats",
+                       {},
+                       ManyServers().body,
+                       {},
+                       1,
+                       ManyServers().kept,
+                       ManyServers().log,
+                       64,
                        kDefault},
         AssignmentCase{"result_code_only", {}, "resultCode=0,", {}, 0, {}, "", 0, kDefault},
         AssignmentCase{"result_code_only_no_comma", {}, "resultCode=0", {}, 0, {}, "", 0, kDefault},
@@ -372,7 +415,8 @@ TEST(ServerTexts, PlainAddressesAndPortsPass) {
         std::string(253, 'a') + ",port=05201,");
     ASSERT_EQ(reply.servers.size(), 3U);
     for (const NamedServer& named : reply.servers) {
-        EXPECT_TRUE(named.accepted) << named.server.ipAddress << ":" << named.server.port;
+        EXPECT_EQ(named.fate, ServerFate::Kept)
+            << named.server.ipAddress << ":" << named.server.port;
     }
 }
 

@@ -5,9 +5,10 @@
 namespace kestova {
 namespace {
 
-TEST(ServiceEndpoint, BuiltInHostIsUnderAReservedName) {
+// The built-in host is the build's setting (by default a reserved name).
+TEST(ServiceEndpoint, BuiltInHostIsTheBuildsSetting) {
     const ServiceEndpoint endpoint;
-    EXPECT_EQ(endpoint.host, "speedtest.kestova.example");
+    EXPECT_EQ(endpoint.host, KESTOVA_SERVICE_HOST);
     EXPECT_EQ(endpoint.hostHeader, endpoint.host);
     EXPECT_EQ(endpoint.port, 80);
 }

@@ -5,19 +5,27 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "iperf/SpeedFileMerge.h"
+#include "platform/TextFile.h"
 #include "service/ServerAssignment.h"
 #include "support/FakeWindow.h"
+#include "support/IperfServer.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/RunningTestService.h"
 #include "support/ServiceReplies.h"
 #include "support/StandInIperf.h"
 #include "support/TestData.h"
+#include "tools/scripted_service/ScriptedService.h"
+#include "tools/test_service/TestServiceAnswers.h"
 #include "workspace/StatusFile.h"
 #include "workspace/WorkspaceFiles.h"
 
@@ -61,10 +69,11 @@ class TestRunFixture : public testing::ProgramFolderTest {
         return statuses;
     }
 
-    TestRun makeRun(const ServiceEndpoint& endpoint) {
+    TestRun makeRun(const ServiceEndpoint& endpoint,
+                    TestRunTiming timing = TestRunTiming::shortPauses()) {
         TestRunSettings settings;
         settings.service = endpoint;
-        settings.timing = TestRunTiming::shortPauses();
+        settings.timing = timing;
         settings.openAddress = [this](const std::string& address) { opened_.push_back(address); };
         settings.endProgram = [this] { ended_ = true; };
         settings.assignments = &assignments_;
@@ -369,6 +378,74 @@ TEST_F(TestRunFixture, AClosedWindowIsNotTouchedAgain) {
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(window_.operations().size(), operationsBefore);
     EXPECT_NE(fileBytes(workspace::kFinal), "<missing>");
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
+    const auto until = std::chrono::steady_clock::now() + bound;
+    while (!condition() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(20ms);
+    }
+    return condition();
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// A real iperf3 client whose server stalls outlives its wait and is left running. Left alone, it
+// would write the rest of its output into the next run's file of the same server (at its own
+// offset: over the new output, or after a hole of zero bytes) and the next merge would count it
+// for the wrong run. It is ended before the next run's stage starts its clients.
+TEST_F(TestRunFixture, AStalledClientIsEndedBeforeTheNextRunsStageStarts) {
+    std::filesystem::remove(workspace::kIperfClient);
+    std::filesystem::create_symlink("/usr/bin/iperf3", workspace::kIperfClient);
+    putFile(workspace::kIperfParameters, "-P 2 --forceflush");  // each interval in the file at once
+    testing::IperfServer stalling;
+    testing::IperfServer healthy;
+    std::atomic<bool> restarted{false};
+    tools::ScriptedService service([&](const std::string& head) {
+        tools::TestServiceConfig config;
+        config.servers = {"127.0.0.1:" +
+                          std::to_string(restarted.load() ? healthy.port() : stalling.port())};
+        return std::vector{
+            tools::ScriptStep::send(tools::answerRequest(config, head, "127.0.0.1"))};
+    });
+    // A stage pause of its own, so that late output would land before the merge.
+    TestRunTiming timing = TestRunTiming::shortPauses();
+    timing.stagePause = 3s;
+    TestRun run = makeRun(testing::loopbackEndpoint(service.port()), timing);
+    const std::string output = "speedTest/dn_speed_0.txt";
+    ::testing::internal::CaptureStdout();
+
+    run.OnBnClickedStart();
+    ASSERT_TRUE(
+        waitUntil([&] { return fileBytes(output).find(" sec ") != std::string::npos; }, 20s));
+    ::kill(stalling.pid(), SIGSTOP);
+    EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(false));
+    ASSERT_EQ(testing::iperfClientsOf(stalling.port()).size(), 1U) << "outlived its wait";
+
+    restarted.store(true);
+    run.OnBnClickedRestart();
+    // The new run's client starts only after the stale one has been ended.
+    const std::string header =
+        "Connecting to host 127.0.0.1, port " + std::to_string(healthy.port());
+    ASSERT_TRUE(waitUntil([&] { return fileBytes(output).rfind(header, 0) == 0; }, 30s));
+    EXPECT_TRUE(testing::iperfClientsOf(stalling.port()).empty());
+    // Once the new client has finished, the stalled server goes on: a stale client would write now.
+    ASSERT_TRUE(waitUntil([&] { return occurrences(fileBytes(output), "iperf Done.") == 1; }, 30s));
+    const std::string newOutput = fileBytes(output);
+    ::kill(stalling.pid(), SIGCONT);
+    EXPECT_EQ(run.waitForRunsToEnd(90s), std::optional<bool>(true));
+    ::testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(fileBytes(output), newOutput);
+    EXPECT_EQ(newOutput.find('\0'), std::string::npos);
+    EXPECT_EQ(fileBytes(workspace::kDownloadSpeed),
+              mergeCollectedOutputs({platform::splitLines(newOutput)}));
 }
 
 }  // namespace

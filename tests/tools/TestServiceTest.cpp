@@ -8,8 +8,11 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/TcpSocket.h"
 #include "service/HttpExchange.h"
@@ -57,6 +60,85 @@ TEST_F(TestService, AnswersTheFourRequests) {
     EXPECT_EQ(unknown.reply.substr(0, 22), "HTTP/1.1 404 Not Found");
 }
 
+using Clock = std::chrono::steady_clock;
+
+platform::TcpSocket connectedTo(std::uint16_t port) {
+    std::optional<platform::TcpSocket> socket = platform::TcpSocket::open();
+    EXPECT_TRUE(socket);
+    EXPECT_EQ(socket->connect({0x7f000001, port}, 2s), platform::IoStatus::Ok);
+    return std::move(*socket);
+}
+
+// How long, in multiples of the bound, until the service closes the connection unanswered.
+double boundsUntilDropped(platform::TcpSocket& socket, std::chrono::milliseconds bound,
+                          Clock::time_point since) {
+    std::string received;
+    while (socket.receiveSome(received, 4096, 30s) == platform::IoStatus::Ok) {
+    }
+    EXPECT_EQ(received, "");
+    return std::chrono::duration<double>(Clock::now() - since) / bound;
+}
+
+// A client that never sends, or trickles its request, holds the service no longer than the bound;
+// then the next client is answered.
+TEST(TestServiceConnections, AreBoundedAsAWhole) {
+    TestServiceConfig config;
+    config.connectionBound = 500ms;
+    testing::RunningTestService service(config);
+
+    const Clock::time_point silentSince = Clock::now();
+    platform::TcpSocket silent = connectedTo(service.port());
+    const double silentTook = boundsUntilDropped(silent, config.connectionBound, silentSince);
+    EXPECT_GE(silentTook, 0.9);
+    EXPECT_LT(silentTook, 3.0);
+
+    const Clock::time_point trickleSince = Clock::now();
+    platform::TcpSocket trickler = connectedTo(service.port());
+    const std::string request = "GET /speedtest/test-ip.jsp HTTP/1.1\r\n\r\n";
+    // A byte every 100 ms, until the service has gone away.
+    for (std::size_t i = 0; i < request.size(); ++i) {
+        if (trickler.sendAll(request.substr(i, 1), 1s) != platform::IoStatus::Ok) {
+            break;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    const double trickleTook = boundsUntilDropped(trickler, config.connectionBound, trickleSince);
+    EXPECT_LT(trickleTook, 3.0);
+
+    EXPECT_EQ(bodyOf(service.endpoint(), "GET /speedtest/test-ip.jsp HTTP/1.1"), "127.0.0.1");
+}
+
+// Stop is honoured within a fifth of a second, also in the middle of a connection.
+TEST(TestServiceConnections, StopIsHonouredWithinAFifthOfASecond) {
+    TestServiceConfig config;
+    config.connectionBound = 60s;
+    auto service = std::make_unique<testing::RunningTestService>(config);
+    platform::TcpSocket silent = connectedTo(service->port());
+    static_cast<void>(silent.sendAll("GET /speedtest/test-ip.jsp HT", 1s));
+    std::this_thread::sleep_for(300ms);
+    const Clock::time_point stopAt = Clock::now();
+    service.reset();
+    EXPECT_LT(Clock::now() - stopAt, 200ms);
+}
+
+// A request target with control characters is refused and never reaches the report log, where it
+// could forge lines or drive the terminal of whoever reads it.
+TEST_F(TestService, ControlCharactersInTheTargetGetBadRequestAndAreNotLogged) {
+    const std::string reportLog = (folder() / "reports.txt").string();
+    testing::RunningTestService service({{}, "1.0.0", reportLog});
+    for (const std::string forged : {"a\x1b[2Jb", "a\nforged=1", "a\tb", "a\x7f", "a\rb"}) {
+        const ExchangeOutcome outcome = exchangeWithService(
+            service.endpoint(),
+            "GET /speedtest25g/speedtest/log_result_dynamic.jsp?" + forged + " HTTP/1.1");
+        EXPECT_EQ(outcome.reply.substr(0, 24), "HTTP/1.1 400 Bad Request") << forged;
+    }
+    EXPECT_EQ(fileBytes(reportLog), "<missing>");
+    EXPECT_EQ(bodyOf(service.endpoint(),
+                     "GET /speedtest25g/speedtest/log_result_dynamic.jsp?plain=1 HTTP/1.1"),
+              "OK");
+    EXPECT_EQ(fileBytes(reportLog), "plain=1\n");
+}
+
 TEST(TestServiceAnswers, WithoutServersTheAssignmentIsRefused) {
     EXPECT_EQ(assignmentBody({}), "resultCode=1,");
 }
@@ -70,40 +152,102 @@ TEST(TestServiceAnswers, ServerListsAreCheckedWhenRead) {
     }
 }
 
+// The test service program, started with the options given, and the first line it printed.
+class TestServiceProcess {
+  public:
+    explicit TestServiceProcess(std::vector<std::string> arguments) {
+        int output[2];
+        EXPECT_EQ(::pipe(output), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, output[0]);
+        arguments.insert(arguments.begin(), KESTOVA_TEST_SERVICE_BINARY);
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        EXPECT_EQ(::posix_spawn(&child_, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(output[1]);
+        lines_ = ::fdopen(output[0], "r");
+        char first[128] = {};
+        if (std::fgets(first, sizeof first, lines_) != nullptr) {
+            firstLine_ = first;
+        }
+    }
+    TestServiceProcess(const TestServiceProcess&) = delete;
+    TestServiceProcess& operator=(const TestServiceProcess&) = delete;
+    ~TestServiceProcess() {
+        if (child_ > 0) {
+            ::kill(child_, SIGKILL);
+            ::waitpid(child_, nullptr, 0);
+        }
+        std::fclose(lines_);
+    }
+
+    const std::string& firstLine() const { return firstLine_; }
+
+    // Asks it to stop with SIGTERM; its exit status, or -1 when it did not exit normally.
+    int stop() {
+        ::kill(child_, SIGTERM);
+        int status = 0;
+        EXPECT_EQ(::waitpid(child_, &status, 0), child_);
+        child_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+  private:
+    pid_t child_ = -1;
+    FILE* lines_ = nullptr;
+    std::string firstLine_;
+};
+
+// The endpoint that a "listening on ADDRESS:PORT" line names, when the line starts as expected.
+std::optional<ServiceEndpoint> announcedEndpoint(const std::string& line,
+                                                 const std::string& address) {
+    const std::string prefix = "kestova-test-service listening on " + address + ":";
+    if (line.substr(0, prefix.size()) != prefix) {
+        return std::nullopt;
+    }
+    return parseServiceEndpoint(address + ":" +
+                                std::to_string(std::stoi(line.substr(prefix.size()))));
+}
+
 // The program itself: it says where it listens, answers there, and ends on SIGTERM.
 TEST(TestServiceProgram, ListensAnswersAndStopsOnRequest) {
-    int output[2];
-    ASSERT_EQ(::pipe(output), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, output[0]);
-    std::string program = KESTOVA_TEST_SERVICE_BINARY;
-    std::string portOption = "--port";
-    std::string anyPort = "0";
-    char* argv[] = {program.data(), portOption.data(), anyPort.data(), nullptr};
-    pid_t child = 0;
-    ASSERT_EQ(::posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(output[1]);
-
-    FILE* lines = ::fdopen(output[0], "r");
-    char first[128] = {};
-    ASSERT_NE(std::fgets(first, sizeof first, lines), nullptr);
-    const std::string line = first;
-    const std::string prefix = "kestova-test-service listening on 127.0.0.1:";
-    ASSERT_EQ(line.substr(0, prefix.size()), prefix);
-    const ServiceEndpoint endpoint =
-        *parseServiceEndpoint("127.0.0.1:" + std::to_string(std::stoi(line.substr(prefix.size()))));
-    EXPECT_EQ(bodyOf(endpoint, "GET /speedtest25g/speedtest/check_pc_client_version.jsp HTTP/1.1"),
+    TestServiceProcess program({"--port", "0"});
+    const std::optional<ServiceEndpoint> endpoint =
+        announcedEndpoint(program.firstLine(), "127.0.0.1");
+    ASSERT_TRUE(endpoint) << program.firstLine();
+    EXPECT_EQ(bodyOf(*endpoint, "GET /speedtest25g/speedtest/check_pc_client_version.jsp HTTP/1.1"),
               "1.0.0");
+    EXPECT_EQ(program.stop(), 0);
+}
 
-    ::kill(child, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    std::fclose(lines);
+// --listen puts it on another address (one of the loopback network's, here), and only there.
+TEST(TestServiceProgram, ListensOnTheAddressGiven) {
+    TestServiceProcess program({"--listen", "127.0.0.2", "--latest-version", "2.0.0"});
+    const std::optional<ServiceEndpoint> endpoint =
+        announcedEndpoint(program.firstLine(), "127.0.0.2");
+    ASSERT_TRUE(endpoint) << program.firstLine();
+    EXPECT_EQ(bodyOf(*endpoint, "GET /speedtest25g/speedtest/check_pc_client_version.jsp HTTP/1.1"),
+              "2.0.0");
+    EXPECT_EQ(bodyOf(*endpoint, "GET /speedtest/test-ip.jsp HTTP/1.1"), "127.0.0.1");
+    ServiceEndpoint elsewhere = *endpoint;
+    elsewhere.host = "127.0.0.1";
+    EXPECT_EQ(exchangeWithService(elsewhere, "GET / HTTP/1.1").status,
+              ExchangeStatus::ConnectFailed);
+    EXPECT_EQ(program.stop(), 0);
+}
+
+TEST(TestServiceProgram, RefusesAnAddressThatIsNone) {
+    const std::string command =
+        std::string(KESTOVA_TEST_SERVICE_BINARY) + " --listen 300.1.2.3 2>/dev/null";
+    const int status = std::system(command.c_str());
     EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
 }
 
 TEST(TestServiceProgram, RejectsUnknownOptions) {

@@ -1,5 +1,6 @@
 #include "tools/test_service/TestServiceAnswers.h"
 
+#include <algorithm>
 #include <fstream>
 
 namespace kestova::tools {
@@ -30,6 +31,11 @@ std::string_view requestTarget(std::string_view head) {
     }
     const std::string_view rest = line.substr(kGet.size());
     return rest.substr(0, rest.rfind(' '));
+}
+
+bool holdsControlCharacter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; });
 }
 
 void appendReport(const std::string& reportLog, std::string_view query) {
@@ -73,6 +79,9 @@ std::string assignmentBody(const std::vector<std::string>& servers) {
 std::string answerRequest(const TestServiceConfig& config, std::string_view requestHead,
                           std::string_view clientAddress) {
     const std::string_view target = requestTarget(requestHead);
+    if (holdsControlCharacter(target)) {
+        return reply("400 Bad Request", "bad request");
+    }
     const std::string_view path = target.substr(0, target.find('?'));
     if (path == kVersionPath) {
         return reply("200 OK", config.latestVersion);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,13 +14,16 @@ struct TestServiceConfig {
     std::string latestVersion = "1.0.0";
     // Where every result report's query is appended, one line each; empty keeps none.
     std::string reportLog;
+    // How long one connection may last as a whole, from its acceptance to the answer sent.
+    std::chrono::milliseconds connectionBound{5000};
 };
 
 // Reads "ADDR:PORT,ADDR:PORT,..."; nothing when an entry lacks its address or port.
 std::optional<std::vector<std::string>> parseServerList(std::string_view text);
 
 // The complete HTTP reply to one request head (the bytes up to its empty line). Result reports are
-// appended to the report log as a side effect.
+// appended to the report log as a side effect. A request target that holds a control character
+// gets 400 and is never logged.
 std::string answerRequest(const TestServiceConfig& config, std::string_view requestHead,
                           std::string_view clientAddress);
 

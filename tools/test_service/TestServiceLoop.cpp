@@ -8,36 +8,50 @@ namespace kestova::tools {
 namespace {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kLargestHead = 64 * 1024;
+// The longest any wait lasts before stop is looked at again.
+constexpr auto kStopCheck = 50ms;
 
-std::string readRequestHead(platform::TcpSocket& connection) {
+std::string readRequestHead(platform::TcpSocket& connection, Clock::time_point deadline,
+                            const std::atomic<bool>& stop) {
     std::string head;
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < kLargestHead) {
-        if (connection.receiveSome(head, 4096, 5s) != platform::IoStatus::Ok) {
-            break;
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < kLargestHead &&
+           !stop.load()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            return {};  // too slow: dropped unanswered
+        }
+        const platform::IoStatus status = connection.receiveSome(
+            head, 4096, std::min<std::chrono::milliseconds>(left, kStopCheck));
+        if (status == platform::IoStatus::Closed || status == platform::IoStatus::Failed) {
+            break;  // the client has said all it will: what came is answered
         }
     }
-    return head;
+    return stop.load() ? std::string{} : head;
 }
 
 }  // namespace
 
-void serveConnection(platform::TcpSocket& connection, const TestServiceConfig& config) {
-    const std::string head = readRequestHead(connection);
+void serveConnection(platform::TcpSocket& connection, const TestServiceConfig& config,
+                     const std::atomic<bool>& stop) {
+    const Clock::time_point deadline = Clock::now() + config.connectionBound;
+    const std::string head = readRequestHead(connection, deadline, stop);
     if (head.empty()) {
         return;
     }
-    static_cast<void>(
-        connection.sendAll(answerRequest(config, head, connection.peerAddress()), 5s));
+    // The answers are small: the socket's buffer takes them at once.
+    static_cast<void>(connection.sendAllBy(answerRequest(config, head, connection.peerAddress()),
+                                           std::min(deadline, Clock::now() + kStopCheck)));
 }
 
 void serveUntilStopped(platform::TcpListener& listener, const TestServiceConfig& config,
                        const std::atomic<bool>& stop) {
     while (!stop.load()) {
-        std::optional<platform::TcpSocket> connection = listener.accept(200ms);
+        std::optional<platform::TcpSocket> connection = listener.accept(kStopCheck);
         if (connection) {
-            serveConnection(*connection, config);
+            serveConnection(*connection, config, stop);
         }
     }
 }

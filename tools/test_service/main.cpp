@@ -20,11 +20,13 @@ extern "C" void requestStop(int /*signal*/) {
 }
 
 constexpr std::string_view kUsage =
-    "usage: kestova-test-service [--port N] [--servers ADDR:PORT,...] [--latest-version TEXT]\n"
-    "                            [--report-log FILE]\n";
+    "usage: kestova-test-service [--listen ADDRESS] [--port N] [--servers ADDR:PORT,...]\n"
+    "                            [--latest-version TEXT] [--report-log FILE]\n"
+    "  --listen ADDRESS  the IPv4 address to listen on (default 127.0.0.1)\n";
 
 struct Options {
     kestova::tools::TestServiceConfig config;
+    std::string address = "127.0.0.1";
     unsigned port = 0;
 };
 
@@ -43,6 +45,8 @@ std::optional<Options> parseOptions(int argc, char** argv) {
                 return std::nullopt;
             }
             options.port = static_cast<unsigned>(port);
+        } else if (name == "--listen") {
+            options.address = value;
         } else if (name == "--servers") {
             auto servers = kestova::tools::parseServerList(value);
             if (!servers) {
@@ -69,9 +73,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::optional<kestova::platform::TcpListener> listener =
-        kestova::platform::TcpListener::listenOnLoopback(static_cast<std::uint16_t>(options->port));
+        kestova::platform::TcpListener::listenOn(options->address,
+                                                 static_cast<std::uint16_t>(options->port));
     if (!listener) {
-        std::cerr << "kestova-test-service: cannot listen on 127.0.0.1:" << options->port << "\n";
+        std::cerr << "kestova-test-service: cannot listen on " << options->address << ":"
+                  << options->port << "\n";
         return 1;
     }
 #ifdef SIGPIPE
@@ -79,7 +85,8 @@ int main(int argc, char** argv) {
 #endif
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
-    std::cout << "kestova-test-service listening on 127.0.0.1:" << listener->port() << std::endl;
+    std::cout << "kestova-test-service listening on " << options->address << ":" << listener->port()
+              << std::endl;
     kestova::tools::serveUntilStopped(*listener, options->config, stopRequested);
     return 0;
 }

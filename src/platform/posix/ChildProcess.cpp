@@ -203,29 +203,26 @@ class RunningScripts {
         return reaped;
     }
 
+    // The lock is held throughout, so that the scripts' owners learn of their end only once all
+    // of them have ended: nothing that follows a script's end runs while its siblings still do.
     std::size_t endAll(std::chrono::milliseconds grace) {
+        const std::lock_guard<std::mutex> guard(lock_);
+        forgetEndedGroups();
         std::size_t ended = 0;
-        {
-            const std::lock_guard<std::mutex> guard(lock_);
-            forgetEndedGroups();
-            for (Script& script : scripts_) {
-                if (!script.ending) {
-                    script.ending = true;
-                    ++ended;
-                }
-                // A stopped process acts on TERM only once it runs again.
-                ::kill(-script.group, SIGTERM);
-                ::kill(-script.group, SIGCONT);
+        for (Script& script : scripts_) {
+            if (!script.ending) {
+                script.ending = true;
+                ++ended;
             }
+            // A stopped process acts on TERM only once it runs again.
+            ::kill(-script.group, SIGTERM);
+            ::kill(-script.group, SIGCONT);
         }
-        if (!waitUntilAllEnded(grace)) {
-            {
-                const std::lock_guard<std::mutex> guard(lock_);
-                for (const Script& script : scripts_) {
-                    ::kill(-script.group, SIGKILL);
-                }
+        if (!allEndedWithin(grace)) {
+            for (const Script& script : scripts_) {
+                ::kill(-script.group, SIGKILL);
             }
-            waitUntilAllEnded(grace);
+            allEndedWithin(grace);
         }
         return ended;
     }
@@ -237,23 +234,22 @@ class RunningScripts {
         bool ending = false;
     };
 
-    bool waitUntilAllEnded(std::chrono::milliseconds bound) {
+    // Under the lock: reaps the leaders that have ended and forgets the groups that have, until
+    // none is left or the bound has passed.
+    bool allEndedWithin(std::chrono::milliseconds bound) {
         const Clock::time_point deadline = Clock::now() + bound;
         for (;;) {
-            {
-                const std::lock_guard<std::mutex> guard(lock_);
-                for (Script& script : scripts_) {
-                    script.leaderReaped = script.leaderReaped || reapProcessIfEnded(script.group);
-                }
-                forgetEndedGroups();
-                if (scripts_.empty()) {
-                    return true;
-                }
+            for (Script& script : scripts_) {
+                script.leaderReaped = script.leaderReaped || reapProcessIfEnded(script.group);
+            }
+            forgetEndedGroups();
+            if (scripts_.empty()) {
+                return true;
             }
             if (Clock::now() >= deadline) {
                 return false;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
 
