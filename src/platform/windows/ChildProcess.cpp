@@ -270,8 +270,8 @@ ChildProcess::~ChildProcess() {
 
 std::size_t endRunningScripts(std::chrono::milliseconds grace) {
     // A script without a window has no console to be asked to stop on: it is ended at once, with
-    // everything it started, and the grace is not waited for.
-    static_cast<void>(grace);
+    // everything it started; the grace bounds the wait until they are all gone, so that none
+    // writes after this returns.
     ScriptJob& registry = scriptJob();
     const std::lock_guard<std::mutex> guard(registry.lock);
     std::size_t ended = 0;
@@ -280,11 +280,26 @@ std::size_t endRunningScripts(std::chrono::milliseconds grace) {
             ++ended;
             ::TerminateProcess(script, 1);
         }
+    }
+    if (registry.job != nullptr) {
+        ::TerminateJobObject(registry.job, 1);
+    }
+    const Clock::time_point deadline = Clock::now() + grace;
+    for (HANDLE script : registry.scripts) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        ::WaitForSingleObject(script, static_cast<DWORD>(std::max<long long>(left.count(), 0)));
         ::CloseHandle(script);
     }
     registry.scripts.clear();
-    if (registry.job != nullptr) {
-        ::TerminateJobObject(registry.job, 1);
+    while (registry.job != nullptr && Clock::now() < deadline) {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+        if (::QueryInformationJobObject(registry.job, JobObjectBasicAccountingInformation,
+                                        &accounting, sizeof accounting, nullptr) == 0 ||
+            accounting.ActiveProcesses == 0) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return ended;
 }
