@@ -22,6 +22,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             options.service = *endpoint;
         } else if (name == "--no-window") {
             options.noWindow = true;
+        } else if (name == "--json") {
+            options.json = true;
         } else if (name == "--short-pauses") {
             options.shortPauses = true;
         } else if (name == "--help") {
@@ -31,6 +33,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         } else {
             return {std::nullopt, "unknown argument " + name};
         }
+    }
+    if (options.json && !options.noWindow && !options.showHelp && !options.showVersion) {
+        return {std::nullopt, "--json needs --no-window"};
     }
     return {options, {}};
 }
@@ -49,7 +54,10 @@ std::string helpText() {
     text +=
         "\n"
         "  --no-window            no window: start-up as the window does it, then one test;\n"
-        "                         the program ends when the test and its report have ended\n"
+        "                         the program ends when the test and its report have ended;\n"
+        "                         on a terminal, standard error shows the stage as it runs\n"
+        "  --json                 with --no-window: the result as one JSON document on\n"
+        "                         standard output, the run log on standard error\n"
         "  --short-pauses         no pause between the stages, after the upload and after a\n"
         "                         refused assignment\n"
         "  --help                 print this text and end\n"

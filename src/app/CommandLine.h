@@ -12,6 +12,7 @@ struct CommandLineOptions {
     std::optional<std::string> workdir;
     ServiceEndpoint service;
     bool noWindow = false;
+    bool json = false;  // with noWindow only: the result as JSON on standard output
     bool shortPauses = false;
     // --help and --version: print and end, whatever else was given.
     bool showHelp = false;
@@ -23,12 +24,12 @@ struct ParsedCommandLine {
     std::string error;  // why the arguments were refused, when they were
 };
 
-// kestova-speedtest [--workdir DIR] [--service HOST[:PORT]] [--no-window] [--short-pauses]
-//                   [--help] [--version]
+// kestova-speedtest [--workdir DIR] [--service HOST[:PORT]] [--no-window] [--json]
+//                   [--short-pauses] [--help] [--version]
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments);
 
 inline constexpr const char* kUsage =
-    "usage: kestova-speedtest [--workdir DIR] [--service HOST[:PORT]] [--no-window] "
+    "usage: kestova-speedtest [--workdir DIR] [--service HOST[:PORT]] [--no-window] [--json] "
     "[--short-pauses] [--help] [--version]\n";
 
 // The exit statuses of the program.

@@ -1,7 +1,5 @@
 #include "app/RunSettings.h"
 
-#include <cstdlib>
-
 #include "platform/OpenAddress.h"
 
 namespace kestova {
@@ -13,7 +11,6 @@ TestRunSettings testRunSettingsFor(const CommandLineOptions& options) {
     settings.openAddress = [](const std::string& address) {
         static_cast<void>(platform::openAddressDetached(address));
     };
-    settings.endProgram = [] { std::exit(0); };
     return settings;
 }
 

@@ -4,11 +4,14 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/ResultDocument.h"
 #include "app/RunSettings.h"
+#include "app/TerminalProgress.h"
 #include "app/TerminationSignals.h"
 #include "app/UpgradeNotice.h"
 #include "app/WindowModule.h"
@@ -16,10 +19,14 @@
 #include "platform/ProgramFolder.h"
 #include "platform/SharedLibrary.h"
 #include "platform/SystemValues.h"
+#include "platform/Terminal.h"
+#include "service/ServerAssignment.h"
+#include "service/VersionCheck.h"
 #include "testrun/HeadlessWindow.h"
 #include "testrun/StartUp.h"
 #include "testrun/TestRun.h"
 #include "testrun/WindowChannel.h"
+#include "workspace/RunLog.h"
 
 namespace {
 
@@ -28,22 +35,56 @@ using namespace std::chrono_literals;
 // Every step of a test is bounded; this only guards against a bound that was overlooked.
 constexpr auto kLongestTest = 15min;
 
+// The result document of the test that ended so, on standard output.
+void printResultDocument(kestova::TestEnd end, const kestova::EarlierMerges& earlier,
+                         const kestova::ServerAssignmentState& assignments) {
+    std::cout << kestova::resultDocument(
+                     kestova::resultInputsNow(end, earlier, assignments.iperfServerList()))
+              << std::flush;
+}
+
+// Waits until the test has ended, with its progress shown in place while standard error is a
+// terminal.
+std::optional<bool> waitForTheTest(kestova::TestRun& testRun) {
+    std::optional<kestova::TerminalProgress> progress;
+    if (kestova::platform::standardErrorIsTerminal()) {
+        progress.emplace();
+    }
+    return testRun.waitForRunsToEnd(kLongestTest);
+}
+
 // Without a window: start-up as the window does it, then Start once. Exit status 0 when both
 // stages completed, 1 otherwise; 3, with one line on standard error, where Start would open the
-// upgrade page (nothing is measured and no page is opened: nobody may be there to see it).
+// upgrade page (nothing is measured and no page is opened: nobody may be there to see it). With
+// --json the run log goes to standard error and standard output holds the result document alone;
+// on a terminal standard error also shows the progress.
 int runWithoutWindow(const kestova::CommandLineOptions& options) {
+    if (options.json) {
+        kestova::sendRunLogTo(kestova::RunLogStream::StandardError);
+    }
     const kestova::platform::MachineValues values;
+    const kestova::TestRunSettings settings = kestova::testRunSettingsFor(options);
+    const kestova::ServerAssignmentState& assignments = *settings.assignments;
+    const kestova::EarlierMerges earlier = kestova::EarlierMerges::note();
     kestova::runStartUpChecks(values, options.service);
     if (kestova::upgradeIsRequired()) {
         std::cerr << kestova::upgradeRequiredNotice() << std::flush;
+        if (options.json) {
+            printResultDocument(kestova::TestEnd::UpgradeRequired, earlier, assignments);
+        }
         return kestova::kExitUpgradeRequired;
     }
     kestova::HeadlessWindow window;
     auto channel = std::make_shared<kestova::WindowChannel>(window, kestova::runAtOnce());
-    kestova::TestRun testRun(kestova::testRunSettingsFor(options), window, channel);
+    kestova::TestRun testRun(settings, window, channel);
     testRun.OnBnClickedStart();
-    const std::optional<bool> completed = testRun.waitForRunsToEnd(kLongestTest);
+    const std::optional<bool> completed = waitForTheTest(testRun);
     channel->close();
+    if (options.json) {
+        printResultDocument(
+            completed.value_or(false) ? kestova::TestEnd::Completed : kestova::TestEnd::Failed,
+            earlier, assignments);
+    }
     return completed.value_or(false) ? 0 : 1;
 }
 

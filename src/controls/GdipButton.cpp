@@ -19,7 +19,19 @@ CGdipButton::~CGdipButton() = default;
 bool CGdipButton::LoadImageResource(unsigned id) {
     m_image = std::make_unique<CGdiPlusBitmapResource>();
     m_imageId = id;
+    // A new picture after the looks were made: they are made again from it on the next paint.
+    m_faceNormal = QImage();
+    m_facesBuilt = 0;
+    update();
     return m_image->LoadFromResource(id);
+}
+
+void CGdipButton::SetPictureScale(double scale) {
+    m_pictureScale = scale;
+    m_faceBackground = QImage();
+    m_faceNormal = QImage();
+    m_facesBuilt = 0;
+    update();
 }
 
 const QImage& CGdipButton::face(Face which) const {
@@ -53,7 +65,12 @@ QImage CGdipButton::snapshotOfParent() const {
 QImage CGdipButton::faceWith(const QImage& picture, QPoint at) const {
     QImage face = m_faceBackground;
     QPainter painter(&face);
-    painter.drawImage(at, picture);
+    if (m_pictureScale == 1.0) {
+        painter.drawImage(at, picture);
+    } else {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRectF(at, QSizeF(picture.size()) * m_pictureScale), picture);
+    }
     return face;
 }
 

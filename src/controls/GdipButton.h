@@ -22,6 +22,9 @@ class CGdipButton : public QAbstractButton {
 
     // Loads the button's picture, the PNG resource id; the button owns it.
     bool LoadImageResource(unsigned id);
+    // The picture is drawn at this scale (1: its own size), for a window that had to shrink to
+    // fit its screen; the looks are made again on the next paint.
+    void SetPictureScale(double scale);
 
     // When non-zero the button shows its disabled look, whatever else holds. Whoever enables or
     // disables the button sets it to match first.
@@ -50,6 +53,7 @@ class CGdipButton : public QAbstractButton {
     int m_tracking = 0;
     std::unique_ptr<CGdiPlusBitmapResource> m_image;
     unsigned m_imageId = 0;
+    double m_pictureScale = 1.0;
     QImage m_faceBackground;
     QImage m_faceNormal;
     QImage m_facePressed;

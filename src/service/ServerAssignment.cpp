@@ -150,7 +150,7 @@ std::string currentPort() {
     return serverAssignmentState().currentPort();
 }
 
-int requestIperfServer(const ServiceEndpoint& endpoint, ServerAssignmentState& state) {
+AssignmentResult requestIperfServer(const ServiceEndpoint& endpoint, ServerAssignmentState& state) {
     const ExchangeOutcome outcome =
         exchangeWithService(endpoint, requests::kServerAssignment,
                             {[] { writeWorkspaceFile(workspace::kHttpStatus, "Connecting...\n"); },

@@ -11,11 +11,11 @@
 
 namespace kestova {
 
-enum AssignmentResult {
-    kAssignmentRefused = 0,
-    kAssignmentGranted = 1,
-    kAssignmentUnreachable = 2
-};
+// What the server assignment came to (the numbers are those the service's clients have used).
+enum class AssignmentResult { Refused = 0, Granted = 1, Unreachable = 2 };
+inline constexpr AssignmentResult kAssignmentRefused = AssignmentResult::Refused;
+inline constexpr AssignmentResult kAssignmentGranted = AssignmentResult::Granted;
+inline constexpr AssignmentResult kAssignmentUnreachable = AssignmentResult::Unreachable;
 
 // At most this many servers run in one test: each costs a thread and an iperf3 client of many
 // streams, against a host the reply names.
@@ -70,11 +70,11 @@ std::string currentIpAddress();
 std::string currentPort();
 
 // Asks the service for the servers of a test, keeps them and writes their command scripts.
-// 1: granted with at least one kept server; 2: service unreachable (also when no socket can be
-// made); 0: anything else.
+// Granted with at least one kept server; unreachable when the service's name did not resolve, it
+// could not be connected or no socket could be made; refused for anything else.
 // Progress goes to speedTest/http_status.txt, every server the reply named to the run log (those
 // not kept with the reason).
-int requestIperfServer(const ServiceEndpoint& endpoint,
-                       ServerAssignmentState& state = serverAssignmentState());
+AssignmentResult requestIperfServer(const ServiceEndpoint& endpoint,
+                                    ServerAssignmentState& state = serverAssignmentState());
 
 }  // namespace kestova

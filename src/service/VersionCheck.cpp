@@ -24,7 +24,7 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(kWhiteSpace) - first + 1);
 }
 
-int reportUnreachable() {
+VersionCheckResult reportUnreachable() {
     writeStatusFile(workspace::kVersionStatus, "2");
     writeStatusFile(workspace::kDownloadStatus, "-1");
     writeStatusFile(workspace::kUploadStatus, "-1");
@@ -66,7 +66,7 @@ bool isVersionAnswer(std::string_view reply) {
 
 }  // namespace
 
-int checkClientVersion(const ServiceEndpoint& endpoint) {
+VersionCheckResult checkClientVersion(const ServiceEndpoint& endpoint) {
     const ExchangeOutcome outcome = exchangeWithService(endpoint, requests::kVersionCheck);
     // A service that could not be asked, or gave no answer, is unreachable: that is no reason to
     // send an up-to-date client to the upgrade page and end it.
@@ -75,13 +75,13 @@ int checkClientVersion(const ServiceEndpoint& endpoint) {
     }
     const std::string latestVersion = extractReplyBody(outcome.reply);
     writeWorkspaceFile(workspace::kLatestVersion, latestVersion);
-    const int result =
+    const VersionCheckResult result =
         compareVersions(latestVersion, platform::readFirstLine(workspace::kLocalVersion));
     writeStatusFile(workspace::kVersionStatus, result == kVersionUpToDate ? "0" : "1");
     return result;
 }
 
-int compareVersions(std::string_view latestVersion, std::string_view localVersion) {
+VersionCheckResult compareVersions(std::string_view latestVersion, std::string_view localVersion) {
     return trimmed(latestVersion) == localVersion ? kVersionUpToDate : kUpgradeRequired;
 }
 

@@ -6,7 +6,11 @@
 
 namespace kestova {
 
-enum VersionCheckResult { kVersionUpToDate = 0, kUpgradeRequired = 1, kServiceUnreachable = 2 };
+// What the version check came to; speedTest/version.txt holds its number ("0", "1" or "2").
+enum class VersionCheckResult { UpToDate = 0, UpgradeRequired = 1, ServiceUnreachable = 2 };
+inline constexpr VersionCheckResult kVersionUpToDate = VersionCheckResult::UpToDate;
+inline constexpr VersionCheckResult kUpgradeRequired = VersionCheckResult::UpgradeRequired;
+inline constexpr VersionCheckResult kServiceUnreachable = VersionCheckResult::ServiceUnreachable;
 
 // Asks the service for the latest version and compares it, trimmed, with the first line of
 // speedTest/localVersion.txt, untrimmed: equal texts are up to date, any difference requires an
@@ -14,10 +18,11 @@ enum VersionCheckResult { kVersionUpToDate = 0, kUpgradeRequired = 1, kServiceUn
 // speedTest/latest_version.txt; an unreachable service also leaves "-1", "-1" and "e001" in the
 // stage status files and the error code. Only a 200 reply whose trimmed body is a version (1 to
 // 32 letters, digits, '.', '-', '_') is an answer; anything else counts as unreachable.
-int checkClientVersion(const ServiceEndpoint& endpoint);
+VersionCheckResult checkClientVersion(const ServiceEndpoint& endpoint);
 
-// 0 when the latest version, trimmed of white space at both ends, equals the local version byte
-// for byte; 1 otherwise. There is no order of versions, only equality.
-int compareVersions(std::string_view latestVersion, std::string_view localVersion);
+// Up to date when the latest version, trimmed of white space at both ends, equals the local
+// version byte for byte; an upgrade is required otherwise. There is no order of versions, only
+// equality.
+VersionCheckResult compareVersions(std::string_view latestVersion, std::string_view localVersion);
 
 }  // namespace kestova

@@ -14,18 +14,69 @@ namespace kestova {
 
 namespace {
 
-// The stage thread's body: the whole second half of the test. Nothing may leave it by an
-// exception; should one come, the run ends as failed and the buttons come back.
-void runStageThread(const std::shared_ptr<StageRun>& run,
-                    const std::shared_ptr<RunTracker>& tracker) {
+// What a run's thread holds: its own copies, and what it shares with the commands.
+struct RunThreadState {
+    TestRunSettings settings;
+    std::shared_ptr<WindowChannel> window;
+    std::shared_ptr<RunTracker> tracker;
+    std::shared_ptr<std::atomic<bool>> preparing;
+};
+
+void disableForFirstRun(WindowOperations& window) {
+    window.disableButton(WindowButton::Start);
+    window.disableButton(WindowButton::Cancel);
+}
+
+void disableForLaterRun(WindowOperations& window) {
+    window.reloadPage();
+    window.disableButton(WindowButton::Restart);
+    window.disableButton(WindowButton::Cancel);
+    window.hideButton(WindowButton::Start);
+}
+
+void giveButtonsBack(const RunThreadState& state) {
+    state.window->post([](WindowOperations& window) { resetButtonsAfterRun(window); });
+}
+
+// The first half of a test: the address lookup, the buttons, the server assignment. The run's
+// servers when they were granted; otherwise the failure has been shown and the buttons given back.
+std::optional<StageRun> prepareRun(bool firstRun, const RunThreadState& state) {
+    const TestRunSettings& settings = state.settings;
+    getIpAddress(settings.service);
+    state.window->post(firstRun ? disableForFirstRun : disableForLaterRun);
+    const AssignmentResult result = requestIperfServer(settings.service, *settings.assignments);
+    if (result != AssignmentResult::Granted) {
+        writeRunFailed(result == AssignmentResult::Unreachable ? "e001" : "e002");
+        std::this_thread::sleep_for(settings.timing.failedAssignmentWait);
+        giveButtonsBack(state);
+        return std::nullopt;
+    }
+    StageRun run{settings.assignments->iperfServerList(), settings.service, settings.timing,
+                 state.window, settings.startThread};
+    writeStatusFile(workspace::kDownloadStatus, "1");
+    writeStatusFile(workspace::kUploadStatus, "0");
+    return run;
+}
+
+// The run's thread: the whole test. Nothing may leave it by an exception; should one come, the
+// run ends as failed and the buttons come back.
+void runTest(bool firstRun, const std::shared_ptr<RunThreadState>& state) {
     bool completed = false;
     try {
-        completed = downloadTest(*run);
+        if (firstRun) {
+            runLog() << "click start button...";
+        }
+        std::optional<StageRun> run = prepareRun(firstRun, *state);
+        state->preparing->store(false);
+        if (run) {
+            completed = downloadTest(*run);
+        }
     } catch (const std::exception& error) {
         runLog() << "test run stopped: " << error.what();
-        run->window->post([](WindowOperations& window) { resetButtonsAfterRun(window); });
+        giveButtonsBack(*state);
     }
-    tracker->runEnded(completed);
+    state->preparing->store(false);
+    state->tracker->runEnded(completed);
 }
 
 }  // namespace
@@ -35,6 +86,9 @@ TestRun::TestRun(TestRunSettings settings, WindowOperations& window,
     : settings_(std::move(settings)), window_(window), channel_(std::move(channel)) {}
 
 void TestRun::OnBnClickedStart() {
+    if (preparing()) {
+        return;
+    }
     if (platform::readFirstLine(workspace::kVersionStatus) == "1") {
         if (settings_.openAddress) {
             settings_.openAddress(settings_.upgradeAddress);
@@ -44,57 +98,44 @@ void TestRun::OnBnClickedStart() {
         }
         return;
     }
-    runLog() << "click start button...";
-    getIpAddress(settings_.service);
-    window_.disableButton(WindowButton::Start);
-    window_.disableButton(WindowButton::Cancel);
-    assignServersAndStart();
+    startRun(Command::Start);
 }
 
 void TestRun::OnBnClickedRestart() {
-    getIpAddress(settings_.service);
-    window_.reloadPage();
-    window_.disableButton(WindowButton::Restart);
-    window_.disableButton(WindowButton::Cancel);
-    window_.hideButton(WindowButton::Start);
-    assignServersAndStart();
+    if (!preparing()) {
+        startRun(Command::Restart);
+    }
+}
+
+bool TestRun::preparing() const {
+    return preparing_->load();
 }
 
 std::optional<bool> TestRun::waitForRunsToEnd(std::chrono::milliseconds bound) {
     return tracker_->waitUntilIdle(bound);
 }
 
-void TestRun::assignServersAndStart() {
-    const int result = requestIperfServer(settings_.service, *settings_.assignments);
-    if (result != kAssignmentGranted) {
-        endWithoutStages(result == kAssignmentUnreachable ? "e001" : "e002");
-        return;
-    }
-    auto run = std::make_shared<StageRun>(StageRun{settings_.assignments->iperfServerList(),
-                                                   settings_.service, settings_.timing, channel_,
-                                                   settings_.startThread});
-    writeStatusFile(workspace::kDownloadStatus, "1");
-    writeStatusFile(workspace::kUploadStatus, "0");
+void TestRun::startRun(Command command) {
+    const bool firstRun = command == Command::Start;
+    preparing_->store(true);
     tracker_->runStarted();
-    std::optional<std::thread> stageThread =
-        settings_.startThread([run, tracker = tracker_] { runStageThread(run, tracker); });
-    if (!stageThread) {
-        // Without its stage thread the test cannot run: it ends as a failed download would,
-        // and the buttons come back rather than staying disabled for good.
-        tracker_->runEnded(false);
+    auto state =
+        std::make_shared<RunThreadState>(RunThreadState{settings_, channel_, tracker_, preparing_});
+    std::optional<std::thread> thread =
+        settings_.startThread([firstRun, state] { runTest(firstRun, state); });
+    if (!thread) {
+        // Without its own thread the test cannot run: it ends as a failed download would, and
+        // the buttons come back rather than staying disabled for good.
+        if (firstRun) {
+            runLog() << "click start button...";
+        }
         writeRunFailed("e002");
         resetButtonsAfterRun(window_);
+        preparing_->store(false);
+        tracker_->runEnded(false);
         return;
     }
-    stageThread->detach();
-}
-
-void TestRun::endWithoutStages(const char* errorCode) {
-    writeRunFailed(errorCode);
-    std::this_thread::sleep_for(settings_.timing.failedAssignmentWait);
-    resetButtonsAfterRun(window_);
-    tracker_->runStarted();
-    tracker_->runEnded(false);
+    thread->detach();
 }
 
 }  // namespace kestova

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -20,17 +21,23 @@ struct TestRunSettings {
     ServiceEndpoint service;
     TestRunTiming timing;
     std::string upgradeAddress = kUpgradePageAddress;
-    // How the version gate opens the upgrade page and ends the program.
+    // How the version gate opens the upgrade page and then ends the program (the program's own
+    // orderly end, called on the window's thread).
     std::function<void(const std::string&)> openAddress;
     std::function<void()> endProgram;
     ThreadStarter startThread = startThreadIfPossible;
     ServerAssignmentState* assignments = &serverAssignmentState();
 };
 
-// The Start and Restart commands: on the window's thread they run the first half of a test (the
-// version gate, the address lookup, the server assignment) and hand the second half to a stage
-// thread of its own, which reaches the window only through the channel.
-// Contract: the commands are called on the window's thread only; waitForRunsToEnd from any thread.
+// The Start and Restart commands. On the window's thread they apply the version gate and start
+// the run's own thread, which does the rest: the address lookup, the server assignment (or, when
+// it fails, the wait before the buttons come back), the stages, their checks and the report. The
+// run reaches the window only through the channel, so the window's thread never waits for it.
+// Contract: the commands are called on the window's thread only; a press while a run is being
+// prepared (from the press until its stages start, or its failure has been shown) does nothing.
+// preparing and waitForRunsToEnd may be called from any thread. A run's thread is detached and
+// holds only shared state (its own settings, the channel, the tracker), so it may outlive this
+// object; waitForRunsToEnd lets the program end after it.
 class TestRun {
   public:
     TestRun(TestRunSettings settings, WindowOperations& window,
@@ -39,18 +46,23 @@ class TestRun {
     void OnBnClickedStart();
     void OnBnClickedRestart();
 
+    // True from a press until its run's stages start or its failed assignment has been shown.
+    bool preparing() const;
+
     // Waits at most the bound until no test is under way; then whether the last test completed
     // both stages, or nothing when none has ended or the bound passed first.
     std::optional<bool> waitForRunsToEnd(std::chrono::milliseconds bound);
 
   private:
-    void assignServersAndStart();
-    void endWithoutStages(const char* errorCode);
+    enum class Command { Start, Restart };
+
+    void startRun(Command command);
 
     TestRunSettings settings_;
     WindowOperations& window_;
     std::shared_ptr<WindowChannel> channel_;
     std::shared_ptr<RunTracker> tracker_ = std::make_shared<RunTracker>();
+    std::shared_ptr<std::atomic<bool>> preparing_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 }  // namespace kestova

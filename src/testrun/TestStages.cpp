@@ -27,6 +27,11 @@ struct StageNames {
 constexpr StageNames kDownload{"downloadTest", iperf::kDownloadBaseName, runDownloadIperf};
 constexpr StageNames kUpload{"uploadTest", iperf::kUploadBaseName, runUploadIperf};
 
+// The steps of the path, in their order.
+enum class Step { DownloadTest, CheckDownloadResult, UploadTest, CheckUploadResult };
+
+enum class RunEnd { Completed, DownloadFailed, UploadFailed };
+
 // Starts one worker per server, all at once, and joins them in index order. False when a worker
 // could not be started; the ones that were are joined all the same.
 bool runWorkers(const StageRun& run, Worker worker) {
@@ -49,7 +54,8 @@ bool runWorkers(const StageRun& run, Worker worker) {
     return allStarted;
 }
 
-// The stage's workers, pause and merge. False when its workers could not all be started.
+// A stage: its workers, the pause and mergeSpeedFile. False when its workers could not all be
+// started.
 bool runStage(const StageRun& run, const StageNames& names) {
     // A client left running by an earlier stage or run would write into this stage's files.
     platform::endRunningScripts();
@@ -63,8 +69,9 @@ bool runStage(const StageRun& run, const StageNames& names) {
     return true;
 }
 
-// Writes "2" to the status file for every marker line of the merged file; true when there was one.
-bool markCompletedLines(const std::string& mergedPath, const std::string& statusPath) {
+// A stage's check: "2" to the status file for every marker line of the merged file; true when
+// there was one.
+bool stageCompleted(const std::string& mergedPath, const std::string& statusPath) {
     bool found = false;
     for (const std::string& line : platform::readLines(mergedPath)) {
         if (iperf::holdsDoneMarker(line)) {
@@ -75,22 +82,39 @@ bool markCompletedLines(const std::string& mergedPath, const std::string& status
     return found;
 }
 
-void endRun(const StageRun& run) {
+// The end of every run that reached the stages: the failure's status values, the buttons back,
+// then the report.
+bool endRun(const StageRun& run, RunEnd end) {
+    if (end == RunEnd::DownloadFailed) {
+        writeRunFailed("e002");
+    } else if (end == RunEnd::UploadFailed) {
+        writeStatusFile(workspace::kUploadStatus, "-1");
+        writeStatusFile(workspace::kErrorCode, "e003");
+    }
     run.window->post([](WindowOperations& window) { resetButtonsAfterRun(window); });
     logResult(run.service, run.servers);
+    return end == RunEnd::Completed;
 }
 
-bool failDownload(const StageRun& run) {
-    writeRunFailed("e002");
-    endRun(run);
-    return false;
-}
-
-bool failUpload(const StageRun& run) {
-    writeStatusFile(workspace::kUploadStatus, "-1");
-    writeStatusFile(workspace::kErrorCode, "e003");
-    endRun(run);
-    return false;
+// The whole path from the step given to the end of the run.
+bool runStagesFrom(Step first, const StageRun& run) {
+    if (first <= Step::DownloadTest && !runStage(run, kDownload)) {
+        return endRun(run, RunEnd::DownloadFailed);
+    }
+    if (first <= Step::CheckDownloadResult) {
+        if (!stageCompleted(workspace::kDownloadSpeed, workspace::kDownloadStatus)) {
+            return endRun(run, RunEnd::DownloadFailed);
+        }
+        writeStatusFile(workspace::kUploadStatus, "1");
+    }
+    if (first <= Step::UploadTest && !runStage(run, kUpload)) {
+        return endRun(run, RunEnd::UploadFailed);
+    }
+    if (!stageCompleted(workspace::kUploadSpeed, workspace::kUploadStatus)) {
+        return endRun(run, RunEnd::UploadFailed);
+    }
+    std::this_thread::sleep_for(run.timing.uploadPause);
+    return endRun(run, RunEnd::Completed);
 }
 
 }  // namespace
@@ -102,28 +126,19 @@ void writeRunFailed(const char* errorCode) {
 }
 
 bool downloadTest(const StageRun& run) {
-    return runStage(run, kDownload) ? checkDownloadResult(run) : failDownload(run);
-}
-
-bool uploadTest(const StageRun& run) {
-    return runStage(run, kUpload) ? checkUploadResult(run) : failUpload(run);
+    return runStagesFrom(Step::DownloadTest, run);
 }
 
 bool checkDownloadResult(const StageRun& run) {
-    if (!markCompletedLines(workspace::kDownloadSpeed, workspace::kDownloadStatus)) {
-        return failDownload(run);
-    }
-    writeStatusFile(workspace::kUploadStatus, "1");
-    return uploadTest(run);
+    return runStagesFrom(Step::CheckDownloadResult, run);
+}
+
+bool uploadTest(const StageRun& run) {
+    return runStagesFrom(Step::UploadTest, run);
 }
 
 bool checkUploadResult(const StageRun& run) {
-    if (!markCompletedLines(workspace::kUploadSpeed, workspace::kUploadStatus)) {
-        return failUpload(run);
-    }
-    std::this_thread::sleep_for(run.timing.uploadPause);
-    endRun(run);
-    return true;
+    return runStagesFrom(Step::CheckUploadResult, run);
 }
 
 }  // namespace kestova

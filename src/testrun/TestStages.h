@@ -24,12 +24,13 @@ struct StageRun {
 // Both stages failed, for the reason the code gives: "-1", "-1" and the code, in that order.
 void writeRunFailed(const char* errorCode);
 
-// The stages and their checks, all on the test's stage thread: the download stage, its check, and
-// from it the upload stage and its check, which end the run with the button reset and the result
-// report. Each returns true when both stages completed.
+// The second half of a test on its stage thread, one path: downloadTest, checkDownloadResult,
+// uploadTest, checkUploadResult, and the end of the run (resetButtonsAfterRun, then logResult),
+// which a failed stage reaches at once. Each names the step the path starts from; each returns
+// true when both stages completed.
 bool downloadTest(const StageRun& run);
-bool uploadTest(const StageRun& run);
 bool checkDownloadResult(const StageRun& run);
+bool uploadTest(const StageRun& run);
 bool checkUploadResult(const StageRun& run);
 
 }  // namespace kestova

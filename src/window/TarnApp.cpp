@@ -8,6 +8,17 @@
 #include "platform/SystemValues.h"
 #include "window/TarnDlg.h"
 
+namespace {
+
+// The longest a result report may still take once the window has gone: name resolution, the
+// connection and the exchange, each within its own bound.
+std::chrono::milliseconds reportBound(const kestova::ServiceEndpoint& service) {
+    using namespace std::chrono_literals;
+    return 10s + service.connectTimeout + service.receiveIdleTimeout;
+}
+
+}  // namespace
+
 int CTarnApp::InitInstance(int argc, char** argv, const kestova::CommandLineOptions& options) {
     prepareWebEngineEnvironment();
     QApplication application(argc, argv);
@@ -19,5 +30,9 @@ int CTarnApp::InitInstance(int argc, char** argv, const kestova::CommandLineOpti
     CTarnDlg window(kestova::testRunSettingsFor(options), values);
     window.OnInitDialog();
     window.exec();
+    // The window leaves the screen now (the display hears of it only when events are handled),
+    // while the report of the last test may still be on its way.
+    QCoreApplication::processEvents();
+    window.testRun().waitForRunsToEnd(reportBound(options.service));
     return 0;
 }

@@ -1,21 +1,36 @@
 #include "window/TarnDlg.h"
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QMetaObject>
 #include <QPainter>
 #include <QPointer>
+#include <QScreen>
+#include <QShortcut>
+#include <QStyle>
+#include <algorithm>
+#include <cmath>
 
 #include "controls/Explorer1.h"
 #include "controls/GdipButton.h"
 #include "controls/HyperLink.h"
-#include "probes/BrowserVersionProbe.h"
-#include "probes/LanguageProbe.h"
-#include "service/VersionCheck.h"
-#include "testrun/StartUp.h"
 
 namespace {
 
 constexpr const char* kIperfProjectAddress = "https://iperf.fr/";
+
+// The scale at which the window fits the screen's free area, its title bar included: 1 where the
+// reference size fits, smaller (the same both ways) where it does not.
+double scaleToFit(const QWidget& window) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return 1.0;
+    }
+    const QRect room = screen->availableGeometry();
+    const int titleBar = window.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    return std::min({1.0, room.width() / double(CTarnDlg::kClientWidth),
+                     (room.height() - titleBar) / double(CTarnDlg::kClientHeight)});
+}
 
 // Hands work from any thread to the window's thread; Qt drops it if the window is gone first.
 kestova::WindowChannel::Dispatcher queuedOn(QObject* window) {
@@ -33,6 +48,7 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
     : QDialog(parent),
       m_values(values),
       m_service(settings.service),
+      m_startThread(settings.startThread),
       m_browser(new CExplorer1(this)),
       m_restartButton(new CGdipButton(this)),
       m_startButton(new CGdipButton(this)),
@@ -42,14 +58,24 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
       m_channel(std::make_shared<kestova::WindowChannel>(*this, queuedOn(this))) {
     // A fixed window without close, minimise or maximise boxes; the cancel button ends it.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(kClientWidth, kClientHeight);
     setWindowTitle(QStringLiteral("Kestova Connection Speed Test"));
-    m_browser->setGeometry(0, 0, 1200, 767);
-    m_cancelButton->setGeometry(621, 788, 183, 42);
-    m_startButton->setGeometry(398, 788, 183, 42);
-    m_restartButton->setGeometry(398, 788, 183, 42);
+    m_scale = scaleToFit(*this);
+    setFixedSize(scaled(QRect(0, 0, kClientWidth, kClientHeight)).size());
+    m_browser->setGeometry(scaled(QRect(0, 0, 1200, 767)));
+    m_cancelButton->setGeometry(scaled(QRect(621, 788, 183, 42)));
+    m_startButton->setGeometry(scaled(QRect(398, 788, 183, 42)));
+    m_restartButton->setGeometry(scaled(QRect(398, 788, 183, 42)));
     m_restartButton->hide();
-    m_poweredByLink->setGeometry(990, 834, 210, 20);
+    m_poweredByLink->setGeometry(scaled(QRect(990, 834, 210, 20)));
+    if (m_scale < 1.0) {
+        for (CGdipButton* each : {m_startButton, m_restartButton, m_cancelButton}) {
+            each->SetPictureScale(m_scale);
+        }
+        // Every page the view shows is zoomed with the window.
+        connect(m_browser, &QWebEngineView::loadFinished, this,
+                [this] { m_browser->setZoomFactor(m_scale); });
+        m_browser->setZoomFactor(m_scale);
+    }
     setTabOrder(m_browser, m_cancelButton);
     setTabOrder(m_cancelButton, m_startButton);
     setTabOrder(m_startButton, m_restartButton);
@@ -60,56 +86,101 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
 
     connect(m_startButton, &QAbstractButton::clicked, this, &CTarnDlg::OnBnClickedStart);
     connect(m_restartButton, &QAbstractButton::clicked, this, &CTarnDlg::OnBnClickedRestart);
-    connect(m_cancelButton, &QAbstractButton::clicked, this, &QDialog::reject);
+    connect(m_cancelButton, &QAbstractButton::clicked, this, &CTarnDlg::reject);
+    // Escape is the cancel command wherever the focus is, the web view included (which would
+    // otherwise keep the key for the page).
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            &CTarnDlg::reject);
+    // The version gate ends the program as the cancel command would, through the window's end.
+    settings.endProgram = [this] { done(QDialog::Rejected); };
     m_testRun = std::make_unique<kestova::TestRun>(std::move(settings), *this, m_channel);
 }
 
 CTarnDlg::~CTarnDlg() {
-    // A test still running carries on without the window.
+    // A test still running carries on without the window; the version check may still be asking.
     m_channel->close();
+    if (m_versionCheck && m_versionCheck->joinable()) {
+        m_versionCheck->join();
+    }
 }
 
 bool CTarnDlg::OnInitDialog() {
-    kestova::resetStatusFiles();
     setWindowIcon(m_icon);
-    const std::string language = kestova::detectLanguage(m_values);
-    const bool chinese = language == "zh";
-    setWindowTitle(chinese ? QStringLiteral("凱斯沃寬速度測試")
-                           : QStringLiteral("Kestova Connection Speed Test"));
-    const int browserRecent = kestova::detectIeVersion(m_values);
-    if (browserRecent != 1) {
-        disableButton(kestova::WindowButton::Start);
-    }
-    const int version = kestova::checkClientVersion(m_service);
-    m_updateOffered = version != 0 && version != 2 && browserRecent == 1;
-    m_browser->Navigate(QDir::current().filePath(m_updateOffered
-                                                     ? QStringLiteral("speedTest/download.html")
-                                                     : QStringLiteral("speedTest/index.html")));
-    loadButtonImages(chinese);
+    m_facts = kestova::checkThisMachine(m_values);
+    setWindowTitle(m_facts.language == kestova::DisplayLanguage::Chinese
+                       ? QStringLiteral("凱斯沃寬速度測試")
+                       : QStringLiteral("Kestova Connection Speed Test"));
+    // Start waits for the version check, which decides what it does.
+    disableButton(kestova::WindowButton::Start);
+    showPage();
+    loadButtonImages();
     m_poweredByLink->SetAddress(QString::fromLatin1(kIperfProjectAddress));
     m_poweredByLink->SetUnderlineMode(CHyperLink::UnderlineNever);
     m_poweredByLink->SetPointer(QCursor(Qt::PointingHandCursor));
+    startVersionCheck();
     return true;
 }
 
-void CTarnDlg::loadButtonImages(bool chinese) {
-    if (chinese) {
-        m_startButton->LoadImageResource(m_updateOffered ? 184 : 169);
-        m_restartButton->LoadImageResource(m_updateOffered ? 184 : 173);
+void CTarnDlg::startVersionCheck() {
+    m_versionCheck = m_startThread([service = m_service, channel = m_channel, this] {
+        const kestova::VersionCheckResult result = kestova::checkClientVersion(service);
+        // The channel runs it on the window's thread, and only while the window is there.
+        channel->post([this, result](kestova::WindowOperations&) { showVersionCheck(result); });
+    });
+    if (!m_versionCheck) {
+        // No thread to ask the service with: the version stays unknown, as when unreachable.
+        showVersionCheck(kestova::VersionCheckResult::ServiceUnreachable);
+    }
+}
+
+void CTarnDlg::showVersionCheck(kestova::VersionCheckResult result) {
+    m_facts.version = result;
+    m_versionChecked = true;
+    if (m_facts.updateOffered()) {
+        showPage();
+        loadButtonImages();
+    }
+    if (m_facts.webEngine == kestova::WebEngine::Recent) {
+        enableButton(kestova::WindowButton::Start);
+    }
+}
+
+void CTarnDlg::showPage() {
+    m_browser->Navigate(QDir::current().filePath(m_facts.updateOffered()
+                                                     ? QStringLiteral("speedTest/download.html")
+                                                     : QStringLiteral("speedTest/index.html")));
+}
+
+void CTarnDlg::loadButtonImages() {
+    const bool update = m_facts.updateOffered();
+    if (m_facts.language == kestova::DisplayLanguage::Chinese) {
+        m_startButton->LoadImageResource(update ? 184 : 169);
+        m_restartButton->LoadImageResource(update ? 184 : 173);
         m_cancelButton->LoadImageResource(171);
     } else {
-        m_startButton->LoadImageResource(m_updateOffered ? 181 : 174);
-        m_restartButton->LoadImageResource(m_updateOffered ? 181 : 172);
+        m_startButton->LoadImageResource(update ? 181 : 174);
+        m_restartButton->LoadImageResource(update ? 181 : 172);
         m_cancelButton->LoadImageResource(170);
     }
 }
 
 void CTarnDlg::OnBnClickedStart() {
-    m_testRun->OnBnClickedStart();
+    // Before the version check has ended the gate has nothing to act on.
+    if (m_versionChecked) {
+        m_testRun->OnBnClickedStart();
+    }
 }
 
 void CTarnDlg::OnBnClickedRestart() {
     m_testRun->OnBnClickedRestart();
+}
+
+void CTarnDlg::reject() {
+    // A running test cannot be abandoned: its buttons are disabled until it ends.
+    if (!m_cancelButton->isEnabled() || m_testRun->preparing()) {
+        return;
+    }
+    QDialog::reject();
 }
 
 CGdipButton& CTarnDlg::button(kestova::WindowButton which) const {
@@ -152,7 +223,19 @@ void CTarnDlg::reloadPage() {
     m_browser->Refresh();
 }
 
+QRect CTarnDlg::scaled(const QRect& atReference) const {
+    const auto at = [this](int length) { return static_cast<int>(std::lround(length * m_scale)); };
+    return {at(atReference.x()), at(atReference.y()), at(atReference.width()),
+            at(atReference.height())};
+}
+
 void CTarnDlg::paintEvent(QPaintEvent* /*event*/) {
     static const QImage background(QStringLiteral(":/bitmap/179.png"));
-    QPainter(this).drawImage(QPoint(0, 0), background);
+    QPainter painter(this);
+    if (m_scale < 1.0) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(scaled(background.rect()), background);
+    } else {
+        painter.drawImage(QPoint(0, 0), background);
+    }
 }

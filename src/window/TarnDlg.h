@@ -3,8 +3,11 @@
 #include <QDialog>
 #include <QIcon>
 #include <memory>
+#include <optional>
+#include <thread>
 
 #include "platform/SystemValues.h"
+#include "testrun/StartUp.h"
 #include "testrun/TestRun.h"
 #include "testrun/WindowChannel.h"
 #include "testrun/WindowOperations.h"
@@ -17,6 +20,9 @@ class CHyperLink;
 // Restart and cancel buttons below it, and the powered-by link. Start-up chooses the title, the
 // page, the button pictures and whether Start is available; the buttons drive the test run,
 // which reaches the window back through the window operations, always on the window's thread.
+// Contract: every member is called on the window's thread. The version check of start-up runs on
+// a thread of its own and hands its result over through the window channel; the destructor
+// closes the channel and then joins that thread (the check's exchange is bounded).
 class CTarnDlg : public QDialog, public kestova::WindowOperations {
     Q_OBJECT
 
@@ -28,11 +34,17 @@ class CTarnDlg : public QDialog, public kestova::WindowOperations {
              QWidget* parent = nullptr);
     ~CTarnDlg() override;
 
-    // The start-up sequence; called once before the window is shown.
+    // The start-up sequence; called once before the window is shown. It returns at once: the
+    // version check ends later (versionChecked), and until then the page is index.html and
+    // Start waits disabled.
     bool OnInitDialog();
 
     void OnBnClickedStart();
     void OnBnClickedRestart();
+
+    // The cancel command, Escape and the window manager's close: they end the window only while
+    // the cancel button is enabled (no test is running or being prepared).
+    void reject() override;
 
     void disableButton(kestova::WindowButton button) override;
     void enableButton(kestova::WindowButton button) override;
@@ -45,23 +57,36 @@ class CTarnDlg : public QDialog, public kestova::WindowOperations {
     CExplorer1& browser() const { return *m_browser; }
     CHyperLink& poweredByLink() const { return *m_poweredByLink; }
     kestova::TestRun& testRun() { return *m_testRun; }
-    bool updateOffered() const { return m_updateOffered; }
+    bool updateOffered() const { return m_facts.updateOffered(); }
+    // True once the start-up version check has ended and its choices are shown.
+    bool versionChecked() const { return m_versionChecked; }
+    // 1 at the reference size; below 1 when the window had to shrink to fit its screen.
+    double scale() const { return m_scale; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    void loadButtonImages(bool chinese);
+    void startVersionCheck();
+    void showVersionCheck(kestova::VersionCheckResult result);
+    void showPage();
+    void loadButtonImages();
+    // A rectangle of the reference layout at the window's scale.
+    QRect scaled(const QRect& atReference) const;
 
     kestova::platform::SystemValues& m_values;
     kestova::ServiceEndpoint m_service;
+    kestova::ThreadStarter m_startThread;
     CExplorer1* m_browser;
     CGdipButton* m_restartButton;
     CGdipButton* m_startButton;
     CGdipButton* m_cancelButton;
     CHyperLink* m_poweredByLink;
     QIcon m_icon;
-    bool m_updateOffered = false;
+    double m_scale = 1.0;
+    kestova::StartUpFacts m_facts;
+    bool m_versionChecked = false;
     std::shared_ptr<kestova::WindowChannel> m_channel;
     std::unique_ptr<kestova::TestRun> m_testRun;
+    std::optional<std::thread> m_versionCheck;
 };

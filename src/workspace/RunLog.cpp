@@ -1,33 +1,31 @@
 #include "workspace/RunLog.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <iostream>
-#include <mutex>
 
 #include "platform/LocalTime.h"
+#include "workspace/InPlaceLine.h"
 
 namespace kestova {
 
 namespace {
 
-// Never destroyed: a stage thread may still log while the program ends.
-std::mutex& outputLock() {
-    static auto* lock = new std::mutex;
-    return *lock;
-}
+std::atomic<RunLogStream> runLogStream{RunLogStream::StandardOutput};
 
 }  // namespace
+
+void sendRunLogTo(RunLogStream stream) {
+    runLogStream.store(stream);
+}
 
 RunLogLine::~RunLogLine() {
     text_ << '\n';
     const std::string line = std::move(text_).str();
-    const std::lock_guard<std::mutex> guard(outputLock());
-    std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
-    std::cout.flush();
-    // A broken standard output must not silence later lines once it works again.
-    std::cout.clear();
+    writeAroundInPlaceLine(
+        runLogStream.load() == RunLogStream::StandardError ? std::cerr : std::cout, line);
 }
 
 std::string currentTimestamp() {

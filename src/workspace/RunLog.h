@@ -6,9 +6,9 @@
 namespace kestova {
 
 // One line of the run log. Fragments are gathered while the line is built and the whole line,
-// ended by a line feed, reaches standard output when the line object ends, under one lock, so that
-// lines written by several threads at once never mix. A closed or missing standard output loses
-// the line and nothing else.
+// ended by a line feed, reaches the run log's stream (standard output unless sent elsewhere) when
+// the line object ends, under one lock, so that lines written by several threads at once never
+// mix. A closed or missing stream loses the line and nothing else.
 //
 //     runLog() << "end run downloadTest... " << currentTimestamp();
 class RunLogLine {
@@ -31,6 +31,13 @@ class RunLogLine {
 inline RunLogLine runLog() {
     return RunLogLine{};
 }
+
+enum class RunLogStream { StandardOutput, StandardError };
+
+// Where the run log's lines go from now on; standard output until this is called. Meant for the
+// program's start, before any line is written (for instance to keep standard output for a
+// machine-readable result); a line being written meanwhile goes wholly to one of the two.
+void sendRunLogTo(RunLogStream stream);
 
 // The local time now as "%Y-%m-%d %H:%M:%S", truncated to whole seconds.
 std::string currentTimestamp();

@@ -35,10 +35,6 @@ void writeStatusFile(const std::string& path, std::string_view value) {
     writeWorkspaceFile(path, value);
 }
 
-std::string readStatusFile(const std::string& path) {
-    return platform::readFirstLine(path);
-}
-
 void observeStatusWrites(StatusWriteObserver observer) {
     ObserverSlot& slot = observerSlot();
     const std::lock_guard<std::mutex> guard(slot.lock);

@@ -16,9 +16,6 @@ void writeWorkspaceFile(const std::string& path, std::string_view bytes);
 // the value without a line end, as writeWorkspaceFile writes.
 void writeStatusFile(const std::string& path, std::string_view value);
 
-// The value of a status file: its first line, or the empty text when the file cannot be read.
-std::string readStatusFile(const std::string& path);
-
 // Every later workspace write is also told to the observer, in the order the writes happen, from
 // the writing thread; an empty observer ends that. For tests, which follow the values a page
 // would see.

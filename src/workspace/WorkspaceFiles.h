@@ -34,6 +34,15 @@ inline constexpr const char* kIeVersion = "speedTest/ie_version2.txt";
 inline constexpr const char* kIndexPage = "speedTest/index.html";
 inline constexpr const char* kDownloadPage = "speedTest/download.html";
 
+// Beyond the described files: the live per-second totals of a stage, how many of its servers
+// completed ("2/3"), the latency idle and under load, and one line per ended test.
+inline constexpr const char* kDownloadLive = "speedTest/dn_live.txt";
+inline constexpr const char* kUploadLive = "speedTest/up_live.txt";
+inline constexpr const char* kDownloadServers = "speedTest/dn_servers.txt";
+inline constexpr const char* kUploadServers = "speedTest/up_servers.txt";
+inline constexpr const char* kLatency = "speedTest/latency.txt";
+inline constexpr const char* kHistory = "speedTest/history.csv";
+
 // iperf/iperf3 (on Windows iperf\iperf3.exe).
 inline constexpr const char* kIperfClient = platform::kIperfClientPath;
 

@@ -6,10 +6,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/ProgramUnderTest.h"
@@ -36,6 +39,19 @@ double receiverTotal(const std::string& output) {
     return match.empty() ? -1 : std::stod(match[1]);
 }
 
+// A server's own receiver total in its output, null when it has none.
+nlohmann::json ownReceiverTotal(const std::string& output) {
+    const std::regex total(R"(\[SUM\].*\s([0-9.]+) Mbits/sec\s+receiver)");
+    std::smatch match;
+    return std::regex_search(output, match, total) ? nlohmann::json(std::stod(match[1]))
+                                                   : nlohmann::json(nullptr);
+}
+
+// A figure of final.txt: a number, or null where it says error.
+nlohmann::json figureOrNull(const std::string& figure) {
+    return figure == "error" ? nlohmann::json(nullptr) : nlohmann::json(std::stod(figure));
+}
+
 TEST_F(NoWindowProgram, ACompleteTestAgainstRealIperf3ServersReportsTheirSum) {
     IperfServer first;
     IperfServer second;
@@ -47,6 +63,8 @@ TEST_F(NoWindowProgram, ACompleteTestAgainstRealIperf3ServersReportsTheirSum) {
 
     EXPECT_EQ(runProgram("--short-pauses --service 127.0.0.1:" + std::to_string(service.port())), 0)
         << fileBytes("runlog.txt");
+    // Standard error is no terminal here: no progress line among the run log's lines.
+    EXPECT_EQ(fileBytes("runlog.txt").find('\r'), std::string::npos);
 
     const double download = receiverTotal(fileBytes("speedTest/dn_speed_0.txt")) +
                             receiverTotal(fileBytes("speedTest/dn_speed_1.txt"));
@@ -61,6 +79,136 @@ TEST_F(NoWindowProgram, ACompleteTestAgainstRealIperf3ServersReportsTheirSum) {
     EXPECT_NEAR(std::stod(figures[2]), upload, 0.01);
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
+}
+
+// Standard output holds exactly one JSON document; its figures are final.txt's and each
+// server's own receiver total; the run log is on standard error, without a progress line, as
+// standard error is no terminal here.
+TEST_F(NoWindowProgram, JsonGivesTheResultAsOneDocument) {
+    IperfServer first;
+    IperfServer second;
+    tools::TestServiceConfig config;
+    config.servers = {"127.0.0.1:" + std::to_string(first.port()),
+                      "127.0.0.1:" + std::to_string(second.port())};
+    config.latestVersion = fileBytes(workspace::kLocalVersion);
+    testing::RunningTestService service(config);
+
+    const int status = runProgramApart("--json --short-pauses --service 127.0.0.1:" +
+                                       std::to_string(service.port()));
+    const std::string out = fileBytes("stdout.txt");
+    const std::string err = fileBytes("stderr.txt");
+    ASSERT_TRUE(status == 0 || status == 1) << err;
+    ASSERT_TRUE(nlohmann::json::accept(out)) << out;  // one document, nothing before or after
+    const nlohmann::json document = nlohmann::json::parse(out);
+    EXPECT_NE(err.find("click start button..."), std::string::npos) << err;
+    EXPECT_EQ(out.find("click start button..."), std::string::npos);
+    EXPECT_EQ(err.find('\r'), std::string::npos);
+
+    EXPECT_EQ(document["version"], fileBytes(workspace::kLocalVersion));
+    EXPECT_TRUE(std::regex_match(document["time"].get<std::string>(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")));
+    // A loaded machine may keep a client past the runner's 13 s and fail its stage: the document
+    // then tells that as truly as it tells a completed test.
+    EXPECT_EQ(document["status"], status == 0 ? "completed" : "failed") << err;
+    EXPECT_EQ(document["error"] == nullptr, status == 0);
+    EXPECT_EQ(document["client_address"], "127.0.0.1");
+    const std::regex summary(
+        R"(.*downloadResult=([0-9.]+|error)Mbps, uploadResult=([0-9.]+|error)Mbps)");
+    const std::string final = fileBytes(workspace::kFinal);
+    std::smatch figures;
+    ASSERT_TRUE(std::regex_match(final, figures, summary)) << final;
+    EXPECT_EQ(document["download_mbps"], figureOrNull(figures[1]));
+    EXPECT_EQ(document["upload_mbps"], figureOrNull(figures[2]));
+
+    ASSERT_EQ(document["servers"].size(), 2U);
+    const std::vector<std::uint16_t> ports = {first.port(), second.port()};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const nlohmann::json& server = document["servers"][i];
+        const std::string index = std::to_string(i);
+        EXPECT_EQ(server["address"], "127.0.0.1");
+        EXPECT_EQ(server["port"], ports[i]);
+        EXPECT_EQ(server["download_mbps"],
+                  ownReceiverTotal(fileBytes("speedTest/dn_speed_" + index + ".txt")));
+        EXPECT_EQ(server["upload_mbps"],
+                  ownReceiverTotal(fileBytes("speedTest/up_speed_" + index + ".txt")));
+    }
+    // Each stage's live totals as its live file has them (none where the file is missing).
+    for (const auto& [stage, path] : {std::pair{"download", workspace::kDownloadLive},
+                                      std::pair{"upload", workspace::kUploadLive}}) {
+        std::vector<double> live;
+        std::istringstream lines(fileBytes(path) == "<missing>" ? "" : fileBytes(path));
+        for (double seconds = 0, total = 0; lines >> seconds >> total;) {
+            live.push_back(total);
+        }
+        EXPECT_EQ(document["intervals"][stage].get<std::vector<double>>(), live) << stage;
+    }
+    for (const char* part : {"idle", "download", "upload"}) {
+        const nlohmann::json& latency = document["latency_ms"][part];
+        if (fileBytes(workspace::kLatency) == "<missing>") {
+            EXPECT_EQ(latency, nullptr) << part;
+        } else if (!latency.is_null()) {
+            EXPECT_GE(latency["median"].get<double>(), 0) << part;
+            EXPECT_GE(latency["samples"].get<int>(), 0) << part;
+        }
+    }
+}
+
+// A failed test tells only its own outcome, though the workspace still holds an earlier test's
+// figures; with --json the bad argument and the window do not mix.
+TEST_F(NoWindowProgram, JsonOfAFailedTestCarriesNoEarlierFigures) {
+    putFile(workspace::kFinal,
+            "Server IP=192.0.2.1, Server Port=5201, downloadResult=999.00Mbps, "
+            "uploadResult=888.00Mbps");
+    putFile(workspace::kDownloadSpeed,
+            "[SUM] 0.00-10.00 sec 1 GBytes 999.00 Mbits/sec receiver\n\niperf Done.");
+    putFile(workspace::kDownloadStatus, "2");
+    putFile(workspace::kDownloadLive, "1.00 999.00\n");
+    putFile(workspace::kLatency,
+            "idle 1.00 0.00 10 0\ndownload 2.00 0.00 20 0\nupload 3.00 0.00 20 0\n");
+    const std::uint16_t closedPort = freeLoopbackPort();
+    EXPECT_EQ(
+        runProgramApart("--short-pauses --json --service 127.0.0.1:" + std::to_string(closedPort)),
+        1);
+    const std::string out = fileBytes("stdout.txt");
+    ASSERT_TRUE(nlohmann::json::accept(out)) << out;
+    const nlohmann::json document = nlohmann::json::parse(out);
+    EXPECT_EQ(document["status"], "failed");
+    EXPECT_EQ(document["error"], "e001");
+    EXPECT_EQ(document["client_address"], nullptr);
+    EXPECT_EQ(document["download_mbps"], nullptr);
+    EXPECT_EQ(document["upload_mbps"], nullptr);
+    EXPECT_EQ(document["servers"], nlohmann::json::array());
+    EXPECT_EQ(document["latency_ms"]["idle"], nullptr);
+    EXPECT_EQ(document["intervals"]["download"], nlohmann::json::array());
+
+    const std::string program = (folder() / "kestova-speedtest").string();
+    const int status = std::system(
+        (program + " --json > " + (folder() / "window.txt").string() + " 2>&1").c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2);
+    EXPECT_NE(fileBytes("window.txt").find("--json needs --no-window"), std::string::npos);
+}
+
+// On a terminal, standard error shows the stage as it runs on one line rewritten in place; the
+// run log's lines stay whole around it.
+TEST_F(NoWindowProgram, ATerminalShowsTheProgressInPlace) {
+    IperfServer server;
+    tools::TestServiceConfig config;
+    config.servers = {"127.0.0.1:" + std::to_string(server.port())};
+    config.latestVersion = fileBytes(workspace::kLocalVersion);
+    testing::RunningTestService service(config);
+    ASSERT_EQ(runProgramOnATerminal("--short-pauses --service 127.0.0.1:" +
+                                    std::to_string(service.port())),
+              0)
+        << fileBytes("terminal.txt");
+    const std::string terminal = fileBytes("terminal.txt");
+    EXPECT_NE(terminal.find("\rDownload: "), std::string::npos) << terminal;
+    EXPECT_NE(terminal.find("\rUpload: "), std::string::npos) << terminal;
+    // Every run log line starts on a line of its own: after a line feed, or after the carriage
+    // return and spaces that take the progress line down.
+    const std::regex takenDown(R"(\r +\r(end run |start run |click ))");
+    EXPECT_TRUE(std::regex_search(terminal, takenDown)) << terminal;
+    const std::regex runIntoTheLine(R"(Mbit/s(end run|start run))");
+    EXPECT_FALSE(std::regex_search(terminal, runIntoTheLine)) << terminal;
 }
 
 TEST_F(NoWindowProgram, AnUnreachableServiceEndsWithStatusOne) {
@@ -154,6 +302,20 @@ TEST_F(NoWindowProgram, ARequiredUpgradeEndsWithStatusThreeAndSaysWhich) {
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "0");
     EXPECT_EQ(fileBytes(workspace::kIpAddress), "<missing>");
     EXPECT_EQ(fileBytes("reports.txt"), "<missing>");
+
+    // With --json the document says so as well; standard error holds the same one line.
+    const Outputs json =
+        runKeepingOutputs(folder(), "--no-window --json --short-pauses --service 127.0.0.1:" +
+                                        std::to_string(service.port()));
+    EXPECT_EQ(json.status, 3);
+    EXPECT_EQ(json.err, run.err);
+    ASSERT_TRUE(nlohmann::json::accept(json.out)) << json.out;
+    const nlohmann::json document = nlohmann::json::parse(json.out);
+    EXPECT_EQ(document["status"], "upgrade required");
+    EXPECT_EQ(document["error"], nullptr);
+    EXPECT_EQ(document["client_address"], nullptr);
+    EXPECT_EQ(document["download_mbps"], nullptr);
+    EXPECT_EQ(document["servers"], nlohmann::json::array());
 }
 
 // SIGINT or SIGTERM in the middle of a test: the program ends its iperf3 clients (which run in

@@ -50,6 +50,27 @@ class ProgramUnderTest : public ProgramFolderTest {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
+    // The same with standard output in stdout.txt and standard error in stderr.txt.
+    int runProgramApart(const std::string& arguments) {
+        const std::string command = "timeout 300 " + (folder() / "kestova-speedtest").string() +
+                                    " --no-window " + arguments + " > " +
+                                    (folder() / "stdout.txt").string() + " 2> " +
+                                    (folder() / "stderr.txt").string();
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // The same on a terminal of its own (standard input, output and error), with what the
+    // terminal received in terminal.txt.
+    int runProgramOnATerminal(const std::string& arguments) {
+        const std::string program = "timeout 300 " + (folder() / "kestova-speedtest").string() +
+                                    " --no-window " + arguments;
+        const std::string command = "script -qefc '" + program + "' /dev/null < /dev/null > " +
+                                    (folder() / "terminal.txt").string() + " 2>&1";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
     // The same, started on a thread of its own.
     std::future<int> startProgram(const std::string& arguments) {
         return std::async(std::launch::async, [this, arguments] { return runProgram(arguments); });

@@ -66,7 +66,7 @@ std::string serverLine(const std::string& address, const std::string& port) {
 std::string assign(ServerAssignmentState& state, const std::string& body, int& result) {
     ScriptedService service({ScriptStep::send(okReply(body))});
     ::testing::internal::CaptureStdout();
-    result = requestIperfServer(loopbackEndpoint(service.port()), state);
+    result = static_cast<int>(requestIperfServer(loopbackEndpoint(service.port()), state));
     return ::testing::internal::GetCapturedStdout();
 }
 
@@ -286,7 +286,7 @@ TEST_F(ServerAssignmentFailure, AnUnresolvableHostKeepsListAndStatus) {
     int result = -1;
     assign(state, kTwoServers, result);
     ASSERT_EQ(result, 1);
-    EXPECT_EQ(requestIperfServer(testing::unresolvableEndpoint(), state), 2);
+    EXPECT_EQ(requestIperfServer(testing::unresolvableEndpoint(), state), kAssignmentUnreachable);
     EXPECT_EQ(state.iperfServerList(), (Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}}));
     EXPECT_EQ(fileBytes(workspace::kHttpStatus), kTwoServers);
 }
@@ -298,7 +298,7 @@ TEST_F(ServerAssignmentFailure, AClosedPortLeavesCouldNotConnect) {
         closedPort = gone.port();
     }
     ServerAssignmentState state;
-    EXPECT_EQ(requestIperfServer(loopbackEndpoint(closedPort), state), 2);
+    EXPECT_EQ(requestIperfServer(loopbackEndpoint(closedPort), state), kAssignmentUnreachable);
     EXPECT_EQ(fileBytes(workspace::kHttpStatus), "Could not connect");
 }
 
@@ -331,7 +331,7 @@ TEST_F(ServerAssignmentFailure, NoSocketCountsAsUnreachable) {
 TEST_F(ServerAssignmentFailure, TheProcessWideListIsWhatTheDefaultStateHolds) {
     ScriptedService service({ScriptStep::send(okReply(kTwoServers))});
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(requestIperfServer(loopbackEndpoint(service.port())), 1);
+    EXPECT_EQ(requestIperfServer(loopbackEndpoint(service.port())), kAssignmentGranted);
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(iperfServerList(), (Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}}));
     EXPECT_EQ(currentIpAddress(), "10.0.0.2");

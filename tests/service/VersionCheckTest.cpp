@@ -26,7 +26,7 @@ struct VersionCase {
     const char* name;
     std::string body;
     std::optional<std::string> localVersionFile;
-    int result;
+    VersionCheckResult result;
 };
 
 class VersionCheck : public testing::ProgramFolderTest,
@@ -39,22 +39,23 @@ TEST_P(VersionCheck, ComparesTheTrimmedLatestWithTheLocalVersion) {
     }
     ScriptedService service({ScriptStep::send(okReply(c.body))});
     EXPECT_EQ(checkClientVersion(loopbackEndpoint(service.port())), c.result);
-    EXPECT_EQ(fileBytes(workspace::kVersionStatus), std::to_string(c.result));
+    EXPECT_EQ(fileBytes(workspace::kVersionStatus), std::to_string(static_cast<int>(c.result)));
     EXPECT_EQ(fileBytes(workspace::kLatestVersion), platform::asStoredText(c.body));
     EXPECT_EQ(fileBytes(workspace::kErrorCode), "<missing>");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, VersionCheck,
-    ::testing::Values(VersionCase{"body_with_crlf_equal", "2.5.1\r\n", "2.5.1", 0},
-                      VersionCase{"older_local", "2.5.1\r\n", "2.5.0", 1},
-                      VersionCase{"local_not_trimmed", "2.5.1", "2.5.1 ", 1},
-                      VersionCase{"no_ordering_of_versions", "2.10", "2.9", 1},
-                      VersionCase{"letter_case_counts", "Beta", "beta", 1},
-                      VersionCase{"local_file_written_on_windows", " 2.5.1 ", "2.5.1\r\nnext", 0},
-                      VersionCase{"local_file_missing", "2.5.1", std::nullopt, 1},
-                      VersionCase{"every_version_character", "v2_5-1.RC3", "v2_5-1.RC3", 0},
-                      VersionCase{"longest_version", std::string(32, '9'), "1.0.0", 1}),
+    ::testing::Values(
+        VersionCase{"body_with_crlf_equal", "2.5.1\r\n", "2.5.1", kVersionUpToDate},
+        VersionCase{"older_local", "2.5.1\r\n", "2.5.0", kUpgradeRequired},
+        VersionCase{"local_not_trimmed", "2.5.1", "2.5.1 ", kUpgradeRequired},
+        VersionCase{"no_ordering_of_versions", "2.10", "2.9", kUpgradeRequired},
+        VersionCase{"letter_case_counts", "Beta", "beta", kUpgradeRequired},
+        VersionCase{"local_file_written_on_windows", " 2.5.1 ", "2.5.1\r\nnext", kVersionUpToDate},
+        VersionCase{"local_file_missing", "2.5.1", std::nullopt, kUpgradeRequired},
+        VersionCase{"every_version_character", "v2_5-1.RC3", "v2_5-1.RC3", kVersionUpToDate},
+        VersionCase{"longest_version", std::string(32, '9'), "1.0.0", kUpgradeRequired}),
     [](const auto& param) { return std::string(param.param.name); });
 
 struct NotAnAnswerCase {
@@ -70,7 +71,7 @@ class VersionCheckNotAnAnswer : public testing::ProgramFolderTest,
 TEST_P(VersionCheckNotAnAnswer, CountsAsUnreachable) {
     putFile(workspace::kLocalVersion, "1.0.0");
     ScriptedService service({ScriptStep::send(GetParam().reply)});
-    EXPECT_EQ(checkClientVersion(loopbackEndpoint(service.port())), 2);
+    EXPECT_EQ(checkClientVersion(loopbackEndpoint(service.port())), kServiceUnreachable);
     EXPECT_EQ(fileBytes(workspace::kVersionStatus), "2");
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "-1");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "-1");
@@ -119,19 +120,19 @@ TEST_F(VersionCheckUnreachable, NoAnswerIsNotAnUpgrade) {
         {ScriptStep::send("SSH-2.0-OpenSSH_9.2\r\n\r\n")}};   // another protocol
     for (const std::vector<ScriptStep>& steps : noAnswers) {
         ScriptedService service(steps);
-        EXPECT_EQ(checkClientVersion(loopbackEndpoint(service.port())), 2);
+        EXPECT_EQ(checkClientVersion(loopbackEndpoint(service.port())), kServiceUnreachable);
         EXPECT_EQ(fileBytes(workspace::kVersionStatus), "2");
         EXPECT_EQ(fileBytes(workspace::kErrorCode), "e001");
     }
     ScriptedService silent({ScriptStep::hang()});
     ServiceEndpoint endpoint = loopbackEndpoint(silent.port());
     endpoint.exchangeTimeout = std::chrono::milliseconds(300);
-    EXPECT_EQ(checkClientVersion(endpoint), 2);
+    EXPECT_EQ(checkClientVersion(endpoint), kServiceUnreachable);
 }
 
 TEST_F(VersionCheckUnreachable, LeavesTheFourStatusValues) {
     putFile(workspace::kLatestVersion, "old");
-    EXPECT_EQ(checkClientVersion(testing::unresolvableEndpoint()), 2);
+    EXPECT_EQ(checkClientVersion(testing::unresolvableEndpoint()), kServiceUnreachable);
     EXPECT_EQ(fileBytes(workspace::kVersionStatus), "2");
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "-1");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "-1");
@@ -152,11 +153,11 @@ TEST_F(VersionCheckUnreachable, NoSocketCountsAsUnreachableNotAsUpgrade) {
     for (int fd = ::open("/dev/null", O_RDONLY); fd >= 0; fd = ::open("/dev/null", O_RDONLY)) {
         held.push_back(fd);
     }
-    const int result = checkClientVersion(loopbackEndpoint(service.port()));
+    const VersionCheckResult result = checkClientVersion(loopbackEndpoint(service.port()));
     for (const int fd : held) {
         ::close(fd);
     }
-    EXPECT_EQ(result, 2);
+    EXPECT_EQ(result, kServiceUnreachable);
 }
 #endif
 

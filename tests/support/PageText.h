@@ -9,17 +9,17 @@
 
 namespace kestova::testing {
 
-// The text the page shows once the condition holds, asking up to 20 s; the last text otherwise.
-inline QString pageTextWhen(QWebEngineView& view,
-                            const std::function<bool(const QString&)>& condition) {
+// What the script gives on the page (as text) once the condition holds, asking up to 20 s; the
+// last answer otherwise.
+inline QString pageValueWhen(QWebEngineView& view, const QString& script,
+                             const std::function<bool(const QString&)>& condition) {
     QString text;
     for (int attempt = 0; attempt < 100; ++attempt) {
         bool answered = false;
-        view.page()->runJavaScript(QStringLiteral("document.body ? document.body.innerText : ''"),
-                                   [&](const QVariant& result) {
-                                       text = result.toString();
-                                       answered = true;
-                                   });
+        view.page()->runJavaScript(script, [&](const QVariant& result) {
+            text = result.toString();
+            answered = true;
+        });
         for (int wait = 0; wait < 100 && !answered; ++wait) {
             QTest::qWait(10);
         }
@@ -29,6 +29,13 @@ inline QString pageTextWhen(QWebEngineView& view,
         QTest::qWait(200);
     }
     return text;
+}
+
+// The text the page shows once the condition holds, asking up to 20 s; the last text otherwise.
+inline QString pageTextWhen(QWebEngineView& view,
+                            const std::function<bool(const QString&)>& condition) {
+    return pageValueWhen(view, QStringLiteral("document.body ? document.body.innerText : ''"),
+                         condition);
 }
 
 // Copies the program's pages into the current program folder's speedTest.

@@ -117,6 +117,9 @@ std::string withoutTime(const std::string& line) {
                                                              : line;
 }
 
+const std::vector<std::string> kWholeRunOperations = {
+    "disable start", "disable cancel", "hide start", "show restart", "enable cancel"};
+
 TEST_F(TestRunFixture, AWholeRunWithThreeServers) {
     const std::string reportLog = (folder() / "reports.txt").string();
     testing::RunningTestService service(threeServers(reportLog));
@@ -185,6 +188,41 @@ TEST_F(TestRunFixture, AWholeRunWithThreeServers) {
     EXPECT_LT(at("end run downloadTest..."), at("start run uploadTest..."));
 }
 
+// The commands hand everything that waits to the run's own thread: against a service that answers
+// each exchange only after a pause, they return at once, and presses while the run is being
+// prepared do nothing.
+TEST_F(TestRunFixture, CommandsReturnAtOnceAndPressesWhileARunIsPreparedDoNothing) {
+    static constexpr std::chrono::milliseconds kServiceDelay{2000};
+    const tools::TestServiceConfig config = threeServers("");
+    tools::ScriptedService service([&config](const std::string& requestHead) {
+        return std::vector<tools::ScriptStep>{
+            tools::ScriptStep::wait(kServiceDelay),
+            tools::ScriptStep::send(tools::answerRequest(config, requestHead, "127.0.0.1"))};
+    });
+    ServiceEndpoint endpoint = testing::loopbackEndpoint(service.port());
+    endpoint.receiveIdleTimeout = 4 * kServiceDelay;
+    TestRun run = makeRun(endpoint);
+
+    ::testing::internal::CaptureStdout();
+    const auto pressed = std::chrono::steady_clock::now();
+    run.OnBnClickedStart();
+    run.OnBnClickedStart();
+    run.OnBnClickedRestart();
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, kServiceDelay / 2);
+    EXPECT_TRUE(run.preparing());
+    const std::optional<bool> completed = run.waitForRunsToEnd(60s);
+    const std::string log = ::testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(completed, std::optional<bool>(true));
+    EXPECT_FALSE(run.preparing());
+    EXPECT_EQ(service.requests().size(), 3U);  // one lookup, one assignment, one report
+    EXPECT_EQ(log.find("click start button..."), log.rfind("click start button..."));
+    EXPECT_EQ(window_.operations(), kWholeRunOperations);
+    EXPECT_EQ(statusWrites(),
+              (std::vector<std::string>{"dn_status.txt=1", "up_status.txt=0", "dn_status.txt=2",
+                                        "up_status.txt=1", "up_status.txt=2"}));
+}
+
 // An assignment that fails: the page learns why, and after the wait the buttons come back.
 struct FailedAssignmentCase {
     const char* name;
@@ -208,6 +246,8 @@ TEST_P(FailedAssignment, EndsTheRunWithItsCodeAndGivesTheButtonsBack) {
     ::testing::internal::CaptureStdout();
     if (c.laterRun) {
         run.OnBnClickedStart();
+        // Restart comes back only when the first run has shown its failure.
+        run.waitForRunsToEnd(1s);
         run.OnBnClickedRestart();
     } else {
         run.OnBnClickedStart();
@@ -353,10 +393,13 @@ TEST_F(TestRunFixture, ARunReportsTheServersItRanWith) {
     ::testing::internal::CaptureStdout();
     run.OnBnClickedStart();
     // While the stages run, another assignment changes the list.
+    for (int i = 0; i < 500 && fileBytes(workspace::kDownloadStatus) != "1"; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
     tools::TestServiceConfig other;
     other.servers = {"127.0.0.9:6000"};
     testing::RunningTestService otherService(other);
-    EXPECT_EQ(requestIperfServer(otherService.endpoint(), assignments_), 1);
+    EXPECT_EQ(requestIperfServer(otherService.endpoint(), assignments_), kAssignmentGranted);
     std::filesystem::remove("iperf/recorded/hold");
     EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
     ::testing::internal::GetCapturedStdout();

@@ -1,10 +1,17 @@
-// The pages in the real web engine, over status files prepared for each state of a test.
+// The pages in the real web engine, over workspace files prepared for each moment of a test.
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QImage>
+#include <QSet>
 #include <QTest>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "controls/Explorer1.h"
 #include "support/PageText.h"
@@ -21,114 +28,388 @@ const std::string kUploadMerged =
     "[SUM] 0.00-1.00 sec 1.60 GBytes 42000.00 Mbits/sec \n"
     "[SUM] 0.00-10.00 sec 19.6 GBytes 42955.00 Mbits/sec receiver \n\niperf Done.";
 
+// The live lines of a stage: "<end of interval> <total Mbit/s>".
+const std::string kDownloadLiveAtSecond4 = "1.00 801.20\n2.00 815.44\n3.00 809.90\n4.00 812.34\n";
+const std::string kDownloadLiveWhole =
+    "1.00 40100.00\n2.00 40950.12\n3.00 41020.55\n4.00 40890.00\n5.00 41002.31\n"
+    "6.00 40977.80\n7.00 40930.10\n8.00 41011.64\n9.00 40960.00\n10.00 40990.02\n";
+const std::string kUploadLiveAtSecond3 = "1.00 41800.50\n2.00 42990.25\n3.00 42870.75\n";
+const std::string kUploadLiveWhole =
+    "1.00 41800.50\n2.00 42990.25\n3.00 42870.75\n4.00 43010.00\n5.00 42950.40\n"
+    "6.00 42980.00\n7.00 42910.66\n8.00 43005.10\n9.00 42940.00\n10.00 42960.30\n";
+const std::string kLatencyDuringDownload =
+    "idle 12.34 1.20 10 0\ndownload 85.02 9.50 8 0\nupload - - 0 0\n";
+const std::string kLatencyWhole =
+    "idle 12.34 1.20 10 0\ndownload 85.02 9.50 20 0\nupload 40.08 3.10 20 1\n";
+const std::string kHistory =
+    "time,download_mbps,upload_mbps,idle_ms,download_ms,upload_ms,servers,outcome\n"
+    "2026-12-10T09:01:00+08:00,101.00,51.00,11.00,80.00,40.00,2/2,completed\n"
+    "2026-12-10T09:02:00+08:00,102.00,52.00,12.00,80.00,40.00,2/2,completed\n"
+    "2026-12-10T09:03:00+08:00,,,,,,,e001\n"
+    "2026-12-10T09:04:00+08:00,104.00,,14.00,81.00,,2/2,e003\n"
+    "2026-12-10T09:05:00+08:00,105.00,55.00,15.00,82.00,41.00,1/2,completed\n"
+    "2026-12-10T09:06:00+08:00,106.00,56.00,16.04,83.00,42.00,2/2,completed\n";
+
+// Questions put to the page, each answered as text.
+const char* const kProgress = "String(document.getElementById('progress').value)";
+const char* const kProgressLook = "document.getElementById('progress').className";
+const char* const kDownloadPoints =
+    "String(document.querySelectorAll('#chart circle[fill=\"#3fc1c9\"]').length)";
+const char* const kUploadPoints =
+    "String(document.querySelectorAll('#chart circle[fill=\"#f6c177\"]').length)";
+const char* const kChartLabels =
+    "Array.from(document.querySelectorAll('#chart text')).map(e => e.textContent).join('|')";
+const char* const kHistoryTimes =
+    "Array.from(document.querySelectorAll('#history-rows tr td:first-child'))"
+    ".map(e => e.textContent).join('|')";
+
 struct PageCase {
     const char* name;
     std::map<std::string, std::string> files;
     std::vector<std::string> shown;
     std::vector<std::string> notShown;
+    std::vector<std::pair<const char*, std::string>> answers = {};  // question, answer
 };
 
-class Pages : public testing::ProgramFolderTest, public ::testing::WithParamInterface<PageCase> {
+void PrintTo(const PageCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class Pages : public testing::ProgramFolderTest {
   protected:
     void SetUp() override {
         ProgramFolderTest::SetUp();
         testing::installPages();
+        view_.resize(1200, 767);
+        view_.show();
     }
+
+    void putWorkspace(const std::map<std::string, std::string>& files) {
+        for (const auto& [name, content] : files) {
+            putFile("speedTest/" + name, content);
+        }
+    }
+    void openIndex() { view_.Navigate((folder() / "speedTest/index.html").c_str()); }
+
+    QString textShowing(const std::vector<std::string>& expected) {
+        const auto showsAll = [&](const QString& text) {
+            for (const std::string& part : expected) {
+                if (!text.contains(QString::fromStdString(part))) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        const QString text = testing::pageTextWhen(view_, showsAll);
+        EXPECT_TRUE(showsAll(text)) << text.toStdString();
+        return text;
+    }
+    QString answer(const char* question, const std::string& expected) {
+        return testing::pageValueWhen(view_, QString::fromUtf8(question), [&](const QString& a) {
+            return a == QString::fromStdString(expected);
+        });
+    }
+    // What the page shows after two more looks at the files.
+    QString textAfterTwoLooks() {
+        QTest::qWait(1200);
+        return testing::pageTextWhen(view_, [](const QString&) { return true; });
+    }
+
+    CExplorer1 view_;
 };
 
-TEST_P(Pages, ShowWhatTheStatusFilesSay) {
-    for (const auto& [name, content] : GetParam().files) {
-        putFile("speedTest/" + name, content);
-    }
-    CExplorer1 view;
-    view.resize(1200, 767);
-    view.show();
-    view.Navigate((folder() / "speedTest/index.html").c_str());
-    const auto showsAll = [](const QString& text) {
-        for (const std::string& expected : GetParam().shown) {
-            if (!text.contains(QString::fromStdString(expected))) {
-                return false;
-            }
-        }
-        return true;
-    };
-    const QString text = testing::pageTextWhen(view, showsAll);
-    EXPECT_TRUE(showsAll(text)) << text.toStdString();
+class PageStates : public Pages, public ::testing::WithParamInterface<PageCase> {};
+
+TEST_P(PageStates, ShowWhatTheWorkspaceFilesSay) {
+    putWorkspace(GetParam().files);
+    openIndex();
+    const QString text = textShowing(GetParam().shown);
     for (const std::string& absent : GetParam().notShown) {
         EXPECT_FALSE(text.contains(QString::fromStdString(absent))) << text.toStdString();
+    }
+    for (const auto& [question, expected] : GetParam().answers) {
+        EXPECT_EQ(answer(question, expected).toStdString(), expected) << question;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    States, Pages,
+    States, PageStates,
     ::testing::Values(
         PageCase{"before_any_test",
                  {{"dn_status.txt", "0"}, {"up_status.txt", "0"}, {"version.txt", "0"}},
-                 {"Download\nWaiting", "Upload\nWaiting", "Press Start"},
-                 {"Failed"}},
+                 {"Download\nWaiting", "Upload\nWaiting", "Press Start", "No results yet."},
+                 {"Failed", "Latency:"},
+                 {{kProgress, "0"},
+                  {kDownloadPoints, "0"},
+                  {kChartLabels, "0|20|40|60|80|100|0|1|2|3|4|5|6|7|8|9|10 s"}}},
         PageCase{
             "download_running",
             {{"dn_status.txt", "1"}, {"up_status.txt", "0"}, {"ip_address.txt", "203.0.113.9"}},
             {"Measuring", "Upload\nWaiting", "Your address: 203.0.113.9"},
             {"Press Start"}},
-        PageCase{
-            "upload_running",
-            {{"dn_status.txt", "2"}, {"up_status.txt", "1"}, {"dn_speed.txt", kDownloadMerged}},
-            {"Completed", "40942.00", "Measuring"},
-            {"42955.00"}},
+        PageCase{"download_running_at_second_4",
+                 {{"dn_status.txt", "1"},
+                  {"up_status.txt", "0"},
+                  {"dn_live.txt", kDownloadLiveAtSecond4},
+                  {"up_live.txt", kUploadLiveWhole},  // the last test's: the upload waits
+                  {"latency.txt", kLatencyDuringDownload}},
+                 {"Measuring\u2026 second 4", "812.34", "Upload\nWaiting", "20 %",
+                  "Latency: 12.3 ms idle, 85.0 ms during download\n"},
+                 {"during upload", "Press Start", "801.20"},
+                 {{kProgress, "4"},
+                  {kProgressLook, ""},
+                  {kDownloadPoints, "4"},
+                  {kUploadPoints, "0"},
+                  {kChartLabels, "0|200|400|600|800|1000|0|1|2|3|4|5|6|7|8|9|10 s"}}},
+        PageCase{"no_latency_sample_answered",
+                 {{"dn_status.txt", "1"},
+                  {"up_status.txt", "0"},
+                  {"latency.txt", "idle - - 0 10\ndownload - - 0 2\nupload - - 0 0\n"}},
+                 {"Latency: unanswered connection attempts: 12\n"},
+                 {"ms idle", "during download"}},
+        PageCase{"upload_running",
+                 {{"dn_status.txt", "2"},
+                  {"up_status.txt", "1"},
+                  {"dn_speed.txt", kDownloadMerged},
+                  {"dn_live.txt", kDownloadLiveWhole},
+                  {"up_live.txt", kUploadLiveAtSecond3}},
+                 {"Completed", "40942.00", "Measuring\u2026 second 3", "42870.75", "65 %"},
+                 {"42955.00"},
+                 {{kProgress, "13"}, {kDownloadPoints, "10"}, {kUploadPoints, "3"}}},
+        PageCase{"an_interval_ending_after_the_tenth_second",
+                 {{"dn_status.txt", "1"},
+                  {"up_status.txt", "0"},
+                  {"dn_live.txt", "1.00 40.00\n9.00 45.00\n10.09 30.50\n"}},
+                 {"second 10", "30.50"},
+                 {},
+                 {{kChartLabels, "0|10|20|30|40|50|0|1|2|3|4|5|6|7|8|9|10 s"}}},
         PageCase{"both_completed",
                  {{"dn_status.txt", "2"},
                   {"up_status.txt", "2"},
                   {"dn_speed.txt", kDownloadMerged},
                   {"up_speed.txt", kUploadMerged}},
-                 {"40942.00", "42955.00", "Your connection: Download 40942.00 Mbit/s"},
-                 {"Measuring", "Failed"}},
+                 {"40942.00", "42955.00", "Your connection: Download 40942.00 Mbit/s", "100 %"},
+                 {"Measuring", "Failed", "Only"},
+                 // Without live lines the chart takes the merged files' intervals.
+                 {{kProgressLook, "completed"}, {kDownloadPoints, "1"}, {kUploadPoints, "1"}}},
+        PageCase{"both_completed_with_a_server_note",
+                 {{"dn_status.txt", "2"},
+                  {"up_status.txt", "2"},
+                  {"dn_speed.txt", kDownloadMerged},
+                  {"up_speed.txt", kUploadMerged},
+                  {"dn_live.txt", kDownloadLiveWhole},
+                  {"up_live.txt", kUploadLiveWhole},
+                  {"dn_servers.txt", "2/3"},
+                  {"up_servers.txt", "3/3"},
+                  {"latency.txt", kLatencyWhole}},
+                 {"Download\nCompleted\n40942.00Mbit/s\nOnly 2 of 3 test servers completed; this "
+                  "figure counts only those.",
+                  "Latency: 12.3 ms idle, 85.0 ms during download, 40.1 ms during upload; "
+                  "unanswered connection attempts: 1"},
+                 {"Upload\nCompleted\n42955.00Mbit/s\nOnly"},
+                 {{kProgress, "20"}, {kDownloadPoints, "10"}, {kUploadPoints, "10"}}},
         PageCase{"service_unreachable",
                  {{"dn_status.txt", "-1"}, {"up_status.txt", "-1"}, {"error.txt", "e001"}},
                  {"Failed", "The test service cannot be reached"},
                  {}},
-        PageCase{"assignment_or_download_failed",
-                 {{"dn_status.txt", "-1"}, {"up_status.txt", "-1"}, {"error.txt", "e002"}},
-                 {"Failed", "No test server could be assigned"},
-                 {}},
+        // The files of an earlier test stay in the workspace; this test never ran a stage.
+        PageCase{"assignment_failed_after_an_earlier_test",
+                 {{"dn_status.txt", "-1"},
+                  {"up_status.txt", "-1"},
+                  {"error.txt", "e002"},
+                  {"dn_live.txt", kDownloadLiveWhole},
+                  {"dn_servers.txt", "1/3"},
+                  {"latency.txt", kLatencyWhole}},
+                 {"Failed", "No test server could be assigned", "0 %"},
+                 {"Latency:", "Only", "40990.02"},
+                 {{kProgress, "0"}, {kProgressLook, "failed"}, {kDownloadPoints, "0"}}},
         PageCase{"upload_failed",
                  {{"dn_status.txt", "2"},
                   {"up_status.txt", "-1"},
                   {"error.txt", "e003"},
                   {"dn_speed.txt", kDownloadMerged}},
-                 {"40942.00", "The upload test did not complete"},
-                 {}},
+                 {"40942.00", "The upload test did not complete", "50 %"},
+                 {},
+                 {{kProgressLook, "failed"}}},
         PageCase{"chinese",
-                 {{"dn_status.txt", "1"}, {"up_status.txt", "0"}, {"lang.txt", "zh"}},
-                 {"凱斯沃寬速度測試", "下載", "測試中"},
-                 {"Download"}}),
+                 {{"dn_status.txt", "2"},
+                  {"up_status.txt", "1"},
+                  {"lang.txt", "zh"},
+                  {"dn_speed.txt", kDownloadMerged},
+                  {"dn_servers.txt", "1/2"},
+                  {"up_live.txt", kUploadLiveAtSecond3},
+                  {"latency.txt", kLatencyDuringDownload},
+                  {"history.csv", kHistory}},
+                 {"凱斯沃寬速度測試", "下載", "測試中… 第 3 秒",
+                  "只有 1 / 2 台測試伺服器完成，此結果只計入這些伺服器。",
+                  "延遲：閒置時 12.3 ms，下載時 85.0 ms", "最近結果", "失敗 (e003)"},
+                 {"Download", "Latency", "Failed"}},
+        PageCase{
+            "the_last_five_results",
+            {{"dn_status.txt", "0"}, {"up_status.txt", "0"}, {"history.csv", kHistory}},
+            {"Last results", "Completed", "Failed (e003)", "Failed (e001)", "16.0 ms", "106.00"},
+            {"101.00", "No results yet."},
+            {{kHistoryTimes,
+              "2026-12-10 09:06|2026-12-10 09:05|2026-12-10 09:04|2026-12-10 09:03|"
+              "2026-12-10 09:02"}}}),
     [](const auto& param) { return std::string(param.param.name); });
 
-TEST_F(Pages, AnEmptyStatusFileCarriesNoNewValue) {
-    putFile("speedTest/dn_status.txt", "1");
-    putFile("speedTest/up_status.txt", "0");
-    CExplorer1 view;
-    view.resize(1200, 767);
-    view.show();
-    view.Navigate((folder() / "speedTest/index.html").c_str());
-    ASSERT_TRUE(testing::pageTextWhen(view, [](const QString& t) {
-                    return t.contains("Measuring");
-                }).contains("Measuring"));
-    putFile("speedTest/dn_status.txt", "");  // being written
-    QTest::qWait(1200);
-    const QString text = testing::pageTextWhen(view, [](const QString&) { return true; });
-    EXPECT_TRUE(text.contains("Measuring")) << text.toStdString();
+TEST_F(Pages, AnEmptyFileCarriesNoNewValue) {
+    putWorkspace({{"dn_status.txt", "1"},
+                  {"up_status.txt", "0"},
+                  {"dn_live.txt", kDownloadLiveAtSecond4},
+                  {"latency.txt", kLatencyDuringDownload}});
+    openIndex();
+    textShowing({"Measuring\u2026 second 4", "812.34", "12.3 ms idle"});
+    // Each being written at once.
+    putWorkspace({{"dn_status.txt", ""}, {"dn_live.txt", ""}, {"latency.txt", ""}});
+    const QString text = textAfterTwoLooks();
+    EXPECT_TRUE(text.contains("Measuring\u2026 second 4")) << text.toStdString();
+    EXPECT_TRUE(text.contains("812.34")) << text.toStdString();
+    EXPECT_TRUE(text.contains("12.3 ms idle")) << text.toStdString();
     EXPECT_FALSE(text.contains("Download\nWaiting")) << text.toStdString();
+    EXPECT_EQ(answer(kDownloadPoints, "4").toStdString(), "4");
+}
+
+// The chart and the bar grow with the lines, and a new test starts from nothing even while the
+// last test's lines are still in the files.
+TEST_F(Pages, ANewTestShowsItsOwnLinesAsTheyCome) {
+    putWorkspace({{"dn_status.txt", "2"},
+                  {"up_status.txt", "2"},
+                  {"dn_speed.txt", kDownloadMerged},
+                  {"up_speed.txt", kUploadMerged},
+                  {"dn_live.txt", kDownloadLiveWhole},
+                  {"up_live.txt", kUploadLiveWhole},
+                  {"latency.txt", kLatencyWhole}});
+    openIndex();
+    textShowing({"100 %", "40.1 ms during upload"});
+
+    putWorkspace({{"dn_status.txt", "1"}, {"up_status.txt", "0"}});  // Restart
+    const QString started = textShowing({"Download\nMeasuring\u2026\n", "0 %"});
+    EXPECT_FALSE(started.contains("40990.02")) << started.toStdString();
+    EXPECT_FALSE(started.contains("Latency:")) << started.toStdString();
+    EXPECT_EQ(answer(kDownloadPoints, "0").toStdString(), "0");
+    EXPECT_EQ(answer(kUploadPoints, "0").toStdString(), "0");
+
+    putWorkspace({{"dn_live.txt", "1.00 500.25\n"}});
+    textShowing({"second 1", "500.25", "5 %"});
+    EXPECT_EQ(answer(kDownloadPoints, "1").toStdString(), "1");
+    putWorkspace(
+        {{"dn_live.txt", "1.00 500.25\n2.00 612.50\n"}, {"latency.txt", "idle 9.96 0.50 10 0\n"}});
+    textShowing({"second 2", "612.50", "10 %", "Latency: 10.0 ms idle"});
+    EXPECT_EQ(answer(kDownloadPoints, "2").toStdString(), "2");
 }
 
 TEST_F(Pages, TheUpgradePageOffersTheUpdate) {
-    CExplorer1 view;
-    view.resize(1200, 767);
-    view.show();
-    view.Navigate((folder() / "speedTest/download.html").c_str());
-    EXPECT_TRUE(testing::pageTextWhen(view, [](const QString& t) {
+    view_.Navigate((folder() / "speedTest/download.html").c_str());
+    EXPECT_TRUE(testing::pageTextWhen(view_, [](const QString& t) {
                     return t.contains("Update");
                 }).contains("A new version of Kestova Connection Speed Test is available"));
+}
+
+// Pictures of the page at four moments of a test, kept for a person to look at: download at its
+// fourth second, upload under way, both completed with a server note, failed.
+TEST_F(Pages, PicturesAtFourMoments) {
+    const std::string history = kHistory;
+    const std::vector<std::pair<const char*, std::map<std::string, std::string>>> moments = {
+        {"download-second-4",
+         {{"dn_status.txt", "1"},
+          {"up_status.txt", "0"},
+          {"ip_address.txt", "203.0.113.9"},
+          {"dn_live.txt", kDownloadLiveAtSecond4},
+          {"latency.txt", kLatencyDuringDownload},
+          {"history.csv", history}}},
+        {"upload-running",
+         {{"dn_status.txt", "2"},
+          {"up_status.txt", "1"},
+          {"dn_speed.txt", kDownloadMerged},
+          {"dn_live.txt", kDownloadLiveWhole},
+          {"up_live.txt", kUploadLiveAtSecond3},
+          {"latency.txt", kLatencyDuringDownload}}},
+        {"completed-server-note",
+         {{"dn_status.txt", "2"},
+          {"up_status.txt", "2"},
+          {"dn_speed.txt", kDownloadMerged},
+          {"up_speed.txt", kUploadMerged},
+          {"dn_live.txt", kDownloadLiveWhole},
+          {"up_live.txt", kUploadLiveWhole},
+          {"dn_servers.txt", "2/3"},
+          {"up_servers.txt", "3/3"},
+          {"latency.txt", kLatencyWhole}}},
+        {"failed",
+         {{"dn_status.txt", "2"},
+          {"up_status.txt", "-1"},
+          {"error.txt", "e003"},
+          {"dn_speed.txt", kDownloadMerged},
+          {"dn_live.txt", kDownloadLiveWhole},
+          {"up_live.txt", ""},
+          {"dn_servers.txt", "3/3"},
+          {"latency.txt", kLatencyWhole}}}};
+    const std::filesystem::path pictures = KESTOVA_SCREENSHOT_DIR;
+    std::filesystem::create_directories(pictures);
+    for (const auto& [name, files] : moments) {
+        for (const char* file :
+             {"dn_live.txt", "up_live.txt", "dn_servers.txt", "up_servers.txt", "latency.txt"}) {
+            std::filesystem::remove(folder() / "speedTest" / file);
+        }
+        putWorkspace(files);
+        openIndex();
+        textShowing({"%"});
+        QTest::qWait(1500);  // two more looks, and the painting of the last
+        const QImage picture = view_.grab().toImage();
+        const std::string path = (pictures / ("page-" + std::string(name) + ".png")).string();
+        // Kept from a real display only (the same test runs under Xvfb), so that the two runs
+        // never write one file at once.
+        if (QGuiApplication::platformName() != QStringLiteral("offscreen")) {
+            EXPECT_TRUE(picture.save(QString::fromStdString(path))) << path;
+        }
+        QSet<QRgb> colours;
+        for (int y = 0; y < picture.height(); y += 7) {
+            for (int x = 0; x < picture.width(); x += 7) {
+                colours.insert(picture.pixel(x, y));
+            }
+        }
+        EXPECT_GT(colours.size(), 20) << path << " looks empty";
+    }
+}
+
+}  // namespace
+}  // namespace kestova
+
+namespace kestova {
+namespace {
+
+// The pages' own policy forbids anything remote, even in a web view that would allow it: a
+// remote picture or request the page might make is refused, and the page still reads its files.
+TEST_F(Pages, ThePagesForbidEverythingRemote) {
+    for (const char* page : {"index.html", "download.html"}) {
+        // Before the view: an answer still on its way when the view goes is written here.
+        QString refused;
+        QWebEngineView plainView;
+        plainView.settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls,
+                                           true);
+        plainView.resize(1200, 767);
+        plainView.show();
+        plainView.setUrl(QUrl::fromLocalFile((folder() / "speedTest" / page).c_str()));
+        ASSERT_FALSE(testing::pageTextWhen(plainView, [](const QString& t) {
+                         return !t.isEmpty();
+                     }).isEmpty());
+        plainView.page()->runJavaScript(
+            QStringLiteral("window.refused = [];"
+                           "document.addEventListener('securitypolicyviolation',"
+                           "  function (e) { window.refused.push(e.violatedDirective); });"
+                           "var img = new Image(); img.src = 'http://127.0.0.1:9/picture.png';"
+                           "document.body.appendChild(img);"
+                           "fetch('https://example.org/data').catch(function () {});"));
+        for (int i = 0; i < 50 && !refused.contains("connect-src"); ++i) {
+            QTest::qWait(100);
+            plainView.page()->runJavaScript(
+                QStringLiteral("window.refused.join(' ')"),
+                [&refused](const QVariant& v) { refused = v.toString(); });
+        }
+        EXPECT_TRUE(refused.contains("img-src")) << page << ": " << refused.toStdString();
+        EXPECT_TRUE(refused.contains("connect-src")) << page << ": " << refused.toStdString();
+    }
 }
 
 }  // namespace

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -18,6 +22,8 @@
 #include "support/RunningTestService.h"
 #include "support/ServiceReplies.h"
 #include "support/StandInIperf.h"
+#include "tools/scripted_service/ScriptedService.h"
+#include "tools/test_service/TestServiceAnswers.h"
 #include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
@@ -45,8 +51,16 @@ class Window : public testing::ProgramFolderTest {
         return std::make_unique<CTarnDlg>(settings, values_);
     }
 
+    // Start-up, to its end: the version check ends on a thread of its own.
+    static void initAndWaitForStartUp(CTarnDlg& window) {
+        window.OnInitDialog();
+        EXPECT_TRUE(QTest::qWaitFor([&window] { return window.versionChecked(); }, 30000));
+    }
+
     testing::FakeSystemValues values_;
 };
+
+using WindowFits = Window;
 
 // What start-up chooses from the language, the web engine and the version check.
 struct StartUpCase {
@@ -74,7 +88,7 @@ TEST_P(StartUpChoices, PickTitlePageImagesAndStart) {
         c.latestVersion ? service.endpoint() : testing::unresolvableEndpoint();
 
     std::unique_ptr<CTarnDlg> window = makeWindow(endpoint);
-    window->OnInitDialog();
+    initAndWaitForStartUp(*window);
     EXPECT_EQ(window->windowTitle().toStdString(), c.title);
     EXPECT_EQ(window->browser().url().fileName().toStdString(), c.page);
     EXPECT_EQ(window->browser().url().toLocalFile().toStdString(),
@@ -138,7 +152,7 @@ TEST_F(Window, IsAFixedWindowWithTheControlsInTheirPlaces) {
     config.latestVersion = "1.0.0";
     testing::RunningTestService service(config);
     std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
-    window->OnInitDialog();
+    initAndWaitForStartUp(*window);
     EXPECT_EQ(window->size(), QSize(1200, 853));
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
     EXPECT_FALSE(window->windowFlags() & Qt::WindowCloseButtonHint);
@@ -162,7 +176,7 @@ TEST_F(Window, RunsTestsByClicksAndShowsTheFigures) {
     }
     testing::RunningTestService service(config);
     std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
-    window->OnInitDialog();
+    initAndWaitForStartUp(*window);
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     CGdipButton& start = window->button(WindowButton::Start);
@@ -180,6 +194,8 @@ TEST_F(Window, RunsTestsByClicksAndShowsTheFigures) {
     putFile("iperf/recorded/hold", "");
     ::testing::internal::CaptureStdout();
     QTest::mouseClick(&start, Qt::LeftButton, {}, QPoint(90, 20));
+    // The run's thread disables the buttons once it has the address (a queued call).
+    EXPECT_TRUE(QTest::qWaitFor([&cancel] { return !cancel.isEnabled(); }, 10000));
     EXPECT_TRUE(start.isVisible() && !start.isEnabled() && start.m_disabledLook == 1);
     EXPECT_FALSE(cancel.isEnabled());
     std::filesystem::remove("iperf/recorded/hold");
@@ -192,6 +208,7 @@ TEST_F(Window, RunsTestsByClicksAndShowsTheFigures) {
 
     putFile("iperf/recorded/hold", "");
     QTest::mouseClick(&restart, Qt::LeftButton, {}, QPoint(90, 20));
+    EXPECT_TRUE(QTest::qWaitFor([&cancel] { return !cancel.isEnabled(); }, 10000));
     EXPECT_TRUE(!start.isVisible() && restart.isVisible() && !restart.isEnabled());
     EXPECT_FALSE(cancel.isEnabled());
     std::filesystem::remove("iperf/recorded/hold");
@@ -206,6 +223,171 @@ TEST_F(Window, RunsTestsByClicksAndShowsTheFigures) {
     EXPECT_FALSE(window->isVisible());
 }
 
+// The longest pause between two turns of the window thread's event loop while it is watched: a
+// timer on that thread that should fire every 20 ms.
+class EventLoopWatch {
+  public:
+    EventLoopWatch() {
+        QObject::connect(&timer_, &QTimer::timeout,
+                         [this] { longestGapMs_ = std::max(longestGapMs_, sinceLast_.restart()); });
+        sinceLast_.start();
+        timer_.start(20);
+    }
+    qint64 longestGapMs() const { return longestGapMs_; }
+
+  private:
+    QTimer timer_;
+    QElapsedTimer sinceLast_;
+    qint64 longestGapMs_ = 0;
+};
+
+// A stand-in for the test service that gives the local test service's answers, each only after
+// the delay.
+std::unique_ptr<tools::ScriptedService> slowService(const tools::TestServiceConfig& config,
+                                                    std::chrono::milliseconds delay) {
+    return std::make_unique<tools::ScriptedService>([config, delay](const std::string& head) {
+        return std::vector<tools::ScriptStep>{
+            tools::ScriptStep::wait(delay),
+            tools::ScriptStep::send(tools::answerRequest(config, head, "127.0.0.1"))};
+    });
+}
+
+// The window shows itself at once while the service says nothing: index.html, Start waiting
+// disabled until the check gives up, then Start available with the normal page.
+TEST_F(Window, StartUpDoesNotWaitForASilentService) {
+    tools::ScriptedService silent({tools::ScriptStep::hang()});
+    ServiceEndpoint endpoint = testing::loopbackEndpoint(silent.port());
+    std::unique_ptr<CTarnDlg> window = makeWindow(endpoint);
+    QElapsedTimer shown;
+    shown.start();
+    window->OnInitDialog();
+    window->show();
+    EXPECT_LT(shown.elapsed(), endpoint.receiveIdleTimeout.count() / 2);
+    EXPECT_FALSE(window->versionChecked());
+    EXPECT_EQ(window->browser().url().fileName().toStdString(), "index.html");
+    EXPECT_FALSE(window->button(WindowButton::Start).isEnabled());
+    EXPECT_EQ(window->button(WindowButton::Start).m_disabledLook, 1);
+    // A press now does nothing: the version gate has no answer to act on yet.
+    window->OnBnClickedStart();
+    EXPECT_FALSE(window->testRun().preparing());
+
+    EXPECT_TRUE(QTest::qWaitFor([&window] { return window->versionChecked(); }, 30000));
+    EXPECT_TRUE(window->button(WindowButton::Start).isEnabled());
+    EXPECT_EQ(window->browser().url().fileName().toStdString(), "index.html");
+    EXPECT_EQ(fileBytes(workspace::kVersionStatus), "2");
+}
+
+// Against a service that answers every exchange only after 5 s, the window's event loop keeps
+// turning through start-up and a whole test: every wait is the run's own.
+TEST_F(Window, TheEventLoopKeepsTurningWhileTheServiceIsSlow) {
+    testing::installStandInIperf();
+    tools::TestServiceConfig config;
+    config.latestVersion = "1.0.0";
+    config.servers = {"127.0.0.1:" + testing::kRecordedPorts[0]};
+    constexpr std::chrono::milliseconds kServiceDelay{5000};
+    const std::unique_ptr<tools::ScriptedService> service = slowService(config, kServiceDelay);
+    std::unique_ptr<CTarnDlg> window =
+        makeWindow(*parseServiceEndpoint("127.0.0.1:" + std::to_string(service->port())));
+
+    const EventLoopWatch watch;
+    window->OnInitDialog();
+    window->show();
+    EXPECT_TRUE(QTest::qWaitFor([&window] { return window->versionChecked(); }, 30000));
+    ::testing::internal::CaptureStdout();
+    QTest::mouseClick(&window->button(WindowButton::Start), Qt::LeftButton, {}, QPoint(90, 20));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&window] {
+            return window->testRun().waitForRunsToEnd(std::chrono::milliseconds(0)).has_value();
+        },
+        120000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&window] { return window->button(WindowButton::Cancel).isEnabled(); }, 10000));
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(service->requests().size(), 4U);  // version, address, assignment, report
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
+    EXPECT_TRUE(window->isButtonVisible(WindowButton::Restart));
+    EXPECT_LT(watch.longestGapMs(), 1000) << "the window's thread stalled";
+}
+
+// While a test runs (its cancel button disabled), neither Escape nor the window manager's close
+// ends the window; once the buttons are back, the close does.
+TEST_F(Window, EscapeAndCloseWaitForTheEndOfTheTest) {
+    testing::installStandInIperf();
+    tools::TestServiceConfig config;
+    config.latestVersion = "1.0.0";
+    config.servers = {"127.0.0.1:25301"};
+    testing::RunningTestService service(config);
+    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
+    initAndWaitForStartUp(*window);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    putFile("iperf/recorded/hold", "");
+    ::testing::internal::CaptureStdout();
+    window->OnBnClickedStart();
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&window] { return !window->button(WindowButton::Cancel).isEnabled(); }, 10000));
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    std::filesystem::remove("iperf/recorded/hold");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&window] { return window->button(WindowButton::Cancel).isEnabled(); }, 60000));
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->isVisible());
+    window->testRun().waitForRunsToEnd(std::chrono::seconds(30));
+    ::testing::internal::GetCapturedStdout();
+}
+
+// On a screen smaller than the reference size the whole window shrinks, the same both ways, to
+// fit the screen's free area with both buttons on it, and Start runs a test; at the reference
+// size and above nothing changes. (Run on screens of 1366 x 768 and 1280 x 720 as well.)
+TEST_F(WindowFits, PressesStartWithBothButtonsOnTheScreen) {
+    testing::installStandInIperf();
+    tools::TestServiceConfig config;
+    config.latestVersion = "1.0.0";
+    config.servers = {"127.0.0.1:25301"};
+    testing::RunningTestService service(config);
+    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
+    initAndWaitForStartUp(*window);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    const bool fitsAsDrawn = room.width() >= 1200 && room.height() >= 853 + 40;
+    if (fitsAsDrawn) {
+        EXPECT_EQ(window->scale(), 1.0);
+        EXPECT_EQ(window->size(), QSize(1200, 853));
+    } else {
+        EXPECT_LT(window->scale(), 1.0);
+        EXPECT_NEAR(window->width() / 1200.0, window->height() / 853.0, 0.01);
+        EXPECT_NEAR(window->browser().zoomFactor(), window->scale(), 0.01);
+    }
+    EXPECT_LE(window->height() + 20, room.height());
+    for (const WindowButton which : {WindowButton::Start, WindowButton::Cancel}) {
+        const CGdipButton& button = window->button(which);
+        const QRect onScreen(button.mapToGlobal(QPoint(0, 0)), button.size());
+        EXPECT_TRUE(room.contains(onScreen)) << "button " << static_cast<int>(which);
+    }
+    const QRect cancel = window->button(WindowButton::Cancel).geometry();
+    EXPECT_EQ(cancel.size(), (QSize(183, 42) * window->scale()));
+
+    ::testing::internal::CaptureStdout();
+    QTest::mouseClick(&window->button(WindowButton::Start), Qt::LeftButton, {},
+                      window->button(WindowButton::Start).rect().center());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&window] {
+            return window->testRun().waitForRunsToEnd(std::chrono::milliseconds(0)).has_value();
+        },
+        60000));
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
+}
+
 // The window goes away in the middle of a test: the test ends by itself and touches nothing of it.
 TEST_F(Window, ClosingTheWindowDuringATestIsSafe) {
     testing::installStandInIperf();
@@ -214,7 +396,7 @@ TEST_F(Window, ClosingTheWindowDuringATestIsSafe) {
     config.servers = {"127.0.0.1:25301"};
     testing::RunningTestService service(config);
     std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
-    window->OnInitDialog();
+    initAndWaitForStartUp(*window);
     window->show();
     putFile("iperf/recorded/hold", "");
     ::testing::internal::CaptureStdout();

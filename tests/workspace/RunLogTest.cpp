@@ -1,5 +1,7 @@
 #include "workspace/RunLog.h"
 
+#include "workspace/InPlaceLine.h"
+
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -43,6 +45,50 @@ TEST(RunLog, LinesFromManyThreadsAtOnceStayWhole) {
         ASSERT_TRUE(std::regex_match(line, whole)) << line;
     }
     EXPECT_EQ(lines, kThreads * kLinesEach);
+}
+
+TEST(RunLog, GoesToStandardErrorWhenSentThere) {
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    sendRunLogTo(RunLogStream::StandardError);
+    runLog() << "click start button...";
+    sendRunLogTo(RunLogStream::StandardOutput);
+    runLog() << "end run downloadTest...";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "click start button...\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "end run downloadTest...\n");
+}
+
+// The in-place line is taken down before a run log line and put back after it, and a shorter
+// text covers what was left of a longer one.
+TEST(RunLog, LinesAreWrittenAroundTheInPlaceLine) {
+    const std::string first = "Download: second 1, 500.25 Mbit/s";
+    const std::string blank(first.size(), ' ');
+    for (const RunLogStream stream : {RunLogStream::StandardOutput, RunLogStream::StandardError}) {
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        sendRunLogTo(stream);
+        showInPlaceLine(first);
+        runLog() << "end run runDownloadIperf index:0";
+        showInPlaceLine("Upload: starting");
+        showInPlaceLine("Upload: starting");  // unchanged: nothing written
+        clearInPlaceLine();
+        runLog() << "last";
+        sendRunLogTo(RunLogStream::StandardOutput);
+        const std::string log = "end run runDownloadIperf index:0\n";
+        const std::string before = "\r" + first + "\r" + blank + "\r";
+        const std::string after = first + "\rUpload: starting" +
+                                  std::string(first.size() - 16, ' ') + "\rUpload: starting" +
+                                  "\r" + std::string(16, ' ') + "\r";
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        if (stream == RunLogStream::StandardOutput) {
+            EXPECT_EQ(err, before + after);
+            EXPECT_EQ(out, log + "last\n");
+        } else {
+            EXPECT_EQ(err, before + log + after + "last\n");
+            EXPECT_EQ(out, "");
+        }
+    }
 }
 
 std::string formatUtc(std::time_t time) {

@@ -1,0 +1,224 @@
+// The program with its window, as a user runs it: on an X server of its own (Xvfb), driven by
+// xdotool with real key presses and clicks.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/ProgramUnderTest.h"
+#include "platform/ChildProcess.h"
+#include "support/RunningTestService.h"
+#include "support/StandInIperf.h"
+#include "tools/scripted_service/ScriptedService.h"
+#include "tools/test_service/TestServiceAnswers.h"
+#include "workspace/WorkspaceFiles.h"
+
+namespace kestova {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kTitle = "Kestova Connection Speed Test";
+constexpr std::chrono::milliseconds kReportDelay{4000};
+
+// What the command printed on standard output.
+std::string outputOf(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        std::array<char, 256> buffer{};
+        while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe) != nullptr) {
+            output += buffer.data();
+        }
+        ::pclose(pipe);
+    }
+    return output;
+}
+
+bool becomes(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
+    const auto until = std::chrono::steady_clock::now() + bound;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until) {
+            return false;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    return true;
+}
+
+class WindowProgram : public testing::ProgramUnderTest {
+  protected:
+    void SetUp() override {
+        ProgramUnderTest::SetUp();
+        startXServer();
+        std::filesystem::remove(workspace::kIperfClient);
+        testing::installStandInIperf();
+        config_.latestVersion = fileBytes(workspace::kLocalVersion);
+        config_.servers = {"127.0.0.1:" + testing::kRecordedPorts[0]};
+    }
+
+    void TearDown() override {
+        if (program_.valid() && programRunning()) {
+            // The program's timeout wrapper passes the signal on to the program.
+            const std::string pid = fileBytes("program.pid");
+            if (!pid.empty() && pid != "<missing>") {
+                ::kill(std::stoi(pid), SIGTERM);
+            }
+            program_.wait();
+        }
+        stopXServer();
+        ProgramUnderTest::TearDown();
+    }
+
+    void stopXServer() {
+        if (xServer_) {
+            ::kill(xServer_->pid(), SIGTERM);
+            xServer_->waitForExit(5s);
+            xServer_.reset();
+        }
+    }
+
+    // An X server on a display of its own, with no window manager.
+    void startXServer() {
+        for (int display = 90 + ::getpid() % 100; display < 300 && !xServer_; ++display) {
+            if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(display)) ||
+                std::filesystem::exists("/tmp/.X" + std::to_string(display) + "-lock")) {
+                continue;
+            }
+            std::optional<platform::ChildProcess> started = platform::ChildProcess::startProgram(
+                {"Xvfb", ":" + std::to_string(display), "-screen", "0", "1280x1024x24", "-nolisten",
+                 "tcp"});
+            if (!started) {
+                break;
+            }
+            xServer_ = std::make_unique<platform::ChildProcess>(std::move(*started));
+            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
+            if (becomes([&] { return std::filesystem::exists(socket); }, 10s)) {
+                display_ = ":" + std::to_string(display);
+            } else {
+                stopXServer();
+            }
+        }
+        ASSERT_FALSE(display_.empty()) << "no X server could be started";
+    }
+
+    std::string xdotool(const std::string& arguments) const {
+        return outputOf("DISPLAY=" + display_ + " xdotool " + arguments + " 2>/dev/null");
+    }
+
+    // The program's window, or the empty text when it has none on the screen.
+    std::string windowId() const {
+        const std::string found =
+            xdotool(std::string("search --onlyvisible --name '") + kTitle + "'");
+        return found.substr(0, found.find('\n'));
+    }
+
+    void startWindowProgram(std::uint16_t servicePort) {
+        // The shell leaves its process id and becomes the timeout wrapper of the program.
+        const std::string command =
+            "echo $$ > " + (folder() / "program.pid").string() + "; DISPLAY=" + display_ +
+            " QT_QPA_PLATFORM=xcb exec timeout 300 " + (folder() / "kestova-speedtest").string() +
+            " --short-pauses --service 127.0.0.1:" + std::to_string(servicePort) + " > " +
+            (folder() / "runlog.txt").string() + " 2>&1";
+        program_ = std::async(std::launch::async, [command] {
+            const int status = std::system(command.c_str());
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        });
+        ASSERT_TRUE(becomes([this] { return !windowId().empty(); }, 90s))
+            << fileBytes("runlog.txt");
+    }
+
+    bool programRunning() { return program_.wait_for(0s) != std::future_status::ready; }
+
+    // Clicks Start until the test has begun (Start waits for the version check).
+    void pressStart() {
+        const bool started = becomes(
+            [this] {
+                xdotool("mousemove --window " + windowId() + " 489 809 click 1");
+                return waitForFile(workspace::kDownloadStatus, "1", 2s);
+            },
+            60s);
+        ASSERT_TRUE(started) << fileBytes("runlog.txt");
+    }
+
+    void pressEscape() { xdotool("windowfocus --sync " + windowId() + " key Escape"); }
+
+    tools::TestServiceConfig config_;
+    std::future<int> program_;
+
+  private:
+    std::unique_ptr<platform::ChildProcess> xServer_;
+    std::string display_;
+};
+
+// Escape while the test runs does nothing: the test runs on to its report, and once the buttons
+// are back Escape ends the program.
+TEST_F(WindowProgram, EscapeMidTestLeavesTheTestRunningToItsReport) {
+    const std::string reportLog = (folder() / "reports.txt").string();
+    config_.reportLog = reportLog;
+    testing::RunningTestService service(config_);
+    putFile("iperf/recorded/hold", "");
+    startWindowProgram(service.port());
+    pressStart();
+
+    pressEscape();
+    std::this_thread::sleep_for(1s);
+    EXPECT_TRUE(programRunning());
+    EXPECT_FALSE(windowId().empty());
+    std::filesystem::remove("iperf/recorded/hold");
+
+    ASSERT_TRUE(becomes([&] { return fileBytes(reportLog) != "<missing>"; }, 60s));
+    EXPECT_TRUE(programRunning());
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
+
+    EXPECT_TRUE(becomes(
+        [this] {
+            pressEscape();
+            return !programRunning();
+        },
+        30s));
+    EXPECT_EQ(program_.get(), 0) << fileBytes("runlog.txt");
+    EXPECT_NE(fileBytes(workspace::kFinal), "<missing>");
+}
+
+// Closing the window after the test while its report is still on its way: the window goes at
+// once, and the program ends only when the report has been answered.
+TEST_F(WindowProgram, ClosingAfterTheTestStillDeliversTheReport) {
+    tools::ScriptedService service([this](const std::string& head) {
+        std::vector<tools::ScriptStep> steps;
+        if (head.find("log_result_dynamic") != std::string::npos) {
+            steps.push_back(tools::ScriptStep::wait(kReportDelay));
+        }
+        steps.push_back(tools::ScriptStep::send(tools::answerRequest(config_, head, "127.0.0.1")));
+        return steps;
+    });
+    startWindowProgram(service.port());
+    pressStart();
+    ASSERT_TRUE(waitForFile(workspace::kUploadStatus, "2", 60s)) << fileBytes("runlog.txt");
+
+    ASSERT_TRUE(becomes(
+        [this] {
+            pressEscape();
+            return windowId().empty();
+        },
+        kReportDelay / 2));
+    EXPECT_TRUE(programRunning());
+    EXPECT_EQ(fileBytes(workspace::kFinal), "<missing>");
+
+    EXPECT_EQ(program_.get(), 0) << fileBytes("runlog.txt");
+    EXPECT_NE(fileBytes(workspace::kFinal), "<missing>");
+}
+
+}  // namespace
+}  // namespace kestova
