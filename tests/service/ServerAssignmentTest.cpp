@@ -319,7 +319,7 @@ TEST_F(ServerAssignmentFailure, NoSocketCountsAsUnreachable) {
     for (int fd = ::open("/dev/null", O_RDONLY); fd >= 0; fd = ::open("/dev/null", O_RDONLY)) {
         held.push_back(fd);
     }
-    result = requestIperfServer(loopbackEndpoint(service.port()), state);
+    result = static_cast<int>(requestIperfServer(loopbackEndpoint(service.port()), state));
     for (const int fd : held) {
         ::close(fd);
     }

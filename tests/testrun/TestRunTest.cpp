@@ -200,7 +200,7 @@ TEST_F(TestRunFixture, CommandsReturnAtOnceAndPressesWhileARunIsPreparedDoNothin
             tools::ScriptStep::send(tools::answerRequest(config, requestHead, "127.0.0.1"))};
     });
     ServiceEndpoint endpoint = testing::loopbackEndpoint(service.port());
-    endpoint.receiveIdleTimeout = 4 * kServiceDelay;
+    endpoint.exchangeTimeout = 4 * kServiceDelay;
     TestRun run = makeRun(endpoint);
 
     ::testing::internal::CaptureStdout();
