@@ -14,7 +14,7 @@ namespace {
 // connection and the exchange, each within its own bound.
 std::chrono::milliseconds reportBound(const kestova::ServiceEndpoint& service) {
     using namespace std::chrono_literals;
-    return 10s + service.connectTimeout + service.receiveIdleTimeout;
+    return service.resolveTimeout + service.connectTimeout + service.exchangeTimeout;
 }
 
 }  // namespace

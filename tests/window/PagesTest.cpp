@@ -9,6 +9,7 @@
 #include <QWebEngineView>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,8 +81,10 @@ class Pages : public testing::ProgramFolderTest {
     void SetUp() override {
         ProgramFolderTest::SetUp();
         testing::installPages();
-        view_.resize(1200, 767);
-        view_.show();
+        // The view takes the program folder it is made in as its home.
+        view_ = std::make_unique<CExplorer1>();
+        view_->resize(1200, 767);
+        view_->show();
     }
 
     void putWorkspace(const std::map<std::string, std::string>& files) {
@@ -89,7 +92,7 @@ class Pages : public testing::ProgramFolderTest {
             putFile("speedTest/" + name, content);
         }
     }
-    void openIndex() { view_.Navigate((folder() / "speedTest/index.html").c_str()); }
+    void openIndex() { view_->Navigate((folder() / "speedTest/index.html").c_str()); }
 
     QString textShowing(const std::vector<std::string>& expected) {
         const auto showsAll = [&](const QString& text) {
@@ -100,22 +103,22 @@ class Pages : public testing::ProgramFolderTest {
             }
             return true;
         };
-        const QString text = testing::pageTextWhen(view_, showsAll);
+        const QString text = testing::pageTextWhen(*view_, showsAll);
         EXPECT_TRUE(showsAll(text)) << text.toStdString();
         return text;
     }
     QString answer(const char* question, const std::string& expected) {
-        return testing::pageValueWhen(view_, QString::fromUtf8(question), [&](const QString& a) {
+        return testing::pageValueWhen(*view_, QString::fromUtf8(question), [&](const QString& a) {
             return a == QString::fromStdString(expected);
         });
     }
     // What the page shows after two more looks at the files.
     QString textAfterTwoLooks() {
         QTest::qWait(1200);
-        return testing::pageTextWhen(view_, [](const QString&) { return true; });
+        return testing::pageTextWhen(*view_, [](const QString&) { return true; });
     }
 
-    CExplorer1 view_;
+    std::unique_ptr<CExplorer1> view_;
 };
 
 class PageStates : public Pages, public ::testing::WithParamInterface<PageCase> {};
@@ -301,8 +304,8 @@ TEST_F(Pages, ANewTestShowsItsOwnLinesAsTheyCome) {
 }
 
 TEST_F(Pages, TheUpgradePageOffersTheUpdate) {
-    view_.Navigate((folder() / "speedTest/download.html").c_str());
-    EXPECT_TRUE(testing::pageTextWhen(view_, [](const QString& t) {
+    view_->Navigate((folder() / "speedTest/download.html").c_str());
+    EXPECT_TRUE(testing::pageTextWhen(*view_, [](const QString& t) {
                     return t.contains("Update");
                 }).contains("A new version of Kestova Connection Speed Test is available"));
 }
@@ -356,7 +359,7 @@ TEST_F(Pages, PicturesAtFourMoments) {
         openIndex();
         textShowing({"%"});
         QTest::qWait(1500);  // two more looks, and the painting of the last
-        const QImage picture = view_.grab().toImage();
+        const QImage picture = view_->grab().toImage();
         const std::string path = (pictures / ("page-" + std::string(name) + ".png")).string();
         // Kept from a real display only (the same test runs under Xvfb), so that the two runs
         // never write one file at once.

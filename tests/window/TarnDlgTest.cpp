@@ -262,7 +262,7 @@ TEST_F(Window, StartUpDoesNotWaitForASilentService) {
     shown.start();
     window->OnInitDialog();
     window->show();
-    EXPECT_LT(shown.elapsed(), endpoint.receiveIdleTimeout.count() / 2);
+    EXPECT_LT(shown.elapsed(), endpoint.exchangeTimeout.count() / 2);
     EXPECT_FALSE(window->versionChecked());
     EXPECT_EQ(window->browser().url().fileName().toStdString(), "index.html");
     EXPECT_FALSE(window->button(WindowButton::Start).isEnabled());
