@@ -88,8 +88,15 @@ int runWithoutWindow(const kestova::CommandLineOptions& options) {
     return completed.value_or(false) ? 0 : 1;
 }
 
-// The window, from its module beside the program.
+// The window, from its module beside the program. A build without the window says so.
 int runWithWindow(int argc, char** argv, const kestova::CommandLineOptions& options) {
+#ifndef KESTOVA_WINDOW_MODULE
+    static_cast<void>(argc);
+    static_cast<void>(argv);
+    static_cast<void>(options);
+    std::cerr << "kestova-speedtest: this build has no window; run it with --no-window\n";
+    return 2;
+#else
     const std::optional<std::string> folder = kestova::platform::executableFolder();
     std::string error = "the folder of the program cannot be found";
     void* entry = folder ? kestova::platform::loadLibraryFunction(*folder + "/" + kWindowModuleFile,
@@ -100,13 +107,16 @@ int runWithWindow(int argc, char** argv, const kestova::CommandLineOptions& opti
         return 2;
     }
     return reinterpret_cast<WindowEntry>(entry)(argc, argv, &options);
+#endif
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     // The run log and the sockets must never end the program when their reader goes away.
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     const kestova::ParsedCommandLine parsed =
         kestova::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.options) {

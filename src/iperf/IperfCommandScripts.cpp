@@ -1,6 +1,7 @@
 #include "iperf/IperfCommandScripts.h"
 
 #include "iperf/IperfOutput.h"
+#include "platform/SystemSpelling.h"
 #include "platform/TextFile.h"
 #include "workspace/WorkspaceFiles.h"
 
@@ -9,8 +10,8 @@ namespace kestova {
 namespace {
 
 std::string commandStart(const OurIperfServer& server, const std::string& parameters) {
-    return std::string(workspace::kIperfClient) + " -c " + server.ipAddress + " -p " + server.port +
-           " -f m " + parameters;
+    return platform::inScriptSpelling(workspace::kIperfClient) + " -c " + server.ipAddress +
+           " -p " + server.port + " -f m " + parameters;
 }
 
 }  // namespace
@@ -21,21 +22,23 @@ std::string readIperfParameters() {
 }
 
 std::string downloadScriptPath(std::size_t index) {
-    return "runDownloadIperf_" + std::to_string(index) + ".sh";
+    return "runDownloadIperf_" + std::to_string(index) + std::string(platform::kScriptSuffix);
 }
 
 std::string uploadScriptPath(std::size_t index) {
-    return "runUploadIperf_" + std::to_string(index) + ".sh";
+    return "runUploadIperf_" + std::to_string(index) + std::string(platform::kScriptSuffix);
 }
 
 std::string downloadCommandLine(const OurIperfServer& server, std::size_t index,
                                 const std::string& parameters) {
-    return commandStart(server, parameters) + " -R -t 10 > " + iperf::downloadOutputPath(index);
+    return commandStart(server, parameters) + " -R -t 10 > " +
+           platform::inScriptSpelling(iperf::downloadOutputPath(index));
 }
 
 std::string uploadCommandLine(const OurIperfServer& server, std::size_t index,
                               const std::string& parameters) {
-    return commandStart(server, parameters) + " -t 10 > " + iperf::uploadOutputPath(index);
+    return commandStart(server, parameters) + " -t 10 > " +
+           platform::inScriptSpelling(iperf::uploadOutputPath(index));
 }
 
 void writeCommandScripts(const OurIperfServer& server, std::size_t index,

@@ -14,18 +14,19 @@ inline constexpr const char* kDefaultIperfParameters = "-P 20 -l 1024k";
 // is empty or the file cannot be read. The file is the user's own: its text is used as it stands.
 std::string readIperfParameters();
 
-std::string downloadScriptPath(std::size_t index);  // runDownloadIperf_<index>.sh
-std::string uploadScriptPath(std::size_t index);    // runUploadIperf_<index>.sh
+// runDownloadIperf_<index>.sh and runUploadIperf_<index>.sh (.bat on Windows).
+std::string downloadScriptPath(std::size_t index);
+std::string uploadScriptPath(std::size_t index);
 
-// The command lines, without their line end. Download runs in reverse mode (-R), so that the
-// server sends.
+// The command lines, without their line end, with the paths in the system's spelling (backslashes
+// on Windows). Download runs in reverse mode (-R), so that the server sends.
 std::string downloadCommandLine(const OurIperfServer& server, std::size_t index,
                                 const std::string& parameters);
 std::string uploadCommandLine(const OurIperfServer& server, std::size_t index,
                               const std::string& parameters);
 
-// Writes both scripts of the server, each its line and a line feed. A script that cannot be
-// written is skipped.
+// Writes both scripts of the server, each its line and a line end (as a text file of the system). A
+// script that cannot be written is skipped.
 void writeCommandScripts(const OurIperfServer& server, std::size_t index,
                          const std::string& parameters);
 

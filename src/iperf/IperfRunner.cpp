@@ -1,23 +1,16 @@
 #include "iperf/IperfRunner.h"
 
-#include <filesystem>
 #include <optional>
 #include <string_view>
-#include <system_error>
 
 #include "iperf/IperfCommandScripts.h"
 #include "platform/ChildProcess.h"
+#include "platform/ProgramFolder.h"
 #include "workspace/RunLog.h"
 
 namespace kestova {
 
 namespace {
-
-std::string inProgramFolder(const std::string& name) {
-    std::error_code error;
-    const std::filesystem::path folder = std::filesystem::current_path(error);
-    return error ? name : (folder / name).string();
-}
 
 void runScript(std::string_view runnerName, const std::string& scriptPath, std::size_t index,
                std::chrono::milliseconds wait) {
@@ -34,11 +27,11 @@ void runScript(std::string_view runnerName, const std::string& scriptPath, std::
 }  // namespace
 
 std::string downloadScriptFullPath(std::size_t index) {
-    return inProgramFolder(downloadScriptPath(index));
+    return platform::inCurrentFolder(downloadScriptPath(index));
 }
 
 std::string uploadScriptFullPath(std::size_t index) {
-    return inProgramFolder(uploadScriptPath(index));
+    return platform::inCurrentFolder(uploadScriptPath(index));
 }
 
 void runDownloadIperf(std::size_t index, std::chrono::milliseconds wait) {

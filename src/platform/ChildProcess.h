@@ -49,10 +49,12 @@ class ChildProcess {
 };
 
 // Ends every script started by ChildProcess::startShellScript that still runs, with its whole
-// process group: TERM first, then KILL for a group still there after the grace. Returns how many
-// scripts this call ended (one that an earlier call could not end is waited for, not counted).
-// Safe from any thread; returns within about twice the grace. The owners of the scripts see them
-// end only when it returns, so nothing that waits for one script goes on while others still run.
+// process group: TERM first, then KILL for a group still there after the grace (on Windows, where a
+// script has no console to be asked on, its job object's processes are ended at once). Returns how
+// many scripts this call ended (one that an earlier call could not end is waited for, not
+// counted). Safe from any thread; returns within about twice the grace. The owners of the scripts
+// see them end only when it returns, so nothing that waits for one script goes on while others
+// still run.
 std::size_t endRunningScripts(std::chrono::milliseconds grace = std::chrono::milliseconds(1000));
 
 }  // namespace kestova::platform

@@ -7,11 +7,14 @@
 
 namespace kestova::platform {
 
-// Replaces the file's content by the bytes exactly as given (a line feed stays a line feed). The
-// bytes go to a new file beside it, which is then renamed into place: a reader sees the old content
-// or the new, never a part. Returns false, and leaves the file as it was, when it could not be
-// written in place: it is read-only, a symbolic link or not a regular file, its folder is missing
-// or read-only, or the bytes could not all be written. No descriptor reaches a child.
+// Replaces the file's content by the bytes, written as a text file of the system: each line feed is
+// stored as the system's line end (SystemSpelling.h: a line feed here, CR LF on Windows), every
+// other byte as it is. The bytes go to a new file beside it, which is then renamed into place: a
+// reader sees the old content or the new, never a part (on Windows, a reader that holds the file
+// without letting it be replaced gets it written in place). Returns false, and leaves the file as
+// it was, when it could not be written in place: it is read-only, a symbolic link or not a regular
+// file, its folder is missing or read-only, or the bytes could not all be written. No descriptor
+// reaches a child.
 bool writeWholeFile(const std::string& path, std::string_view bytes);
 
 // The whole content, byte for byte; nothing when the file cannot be opened or is not a regular

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "platform/SocketLayer.h"
 #include "platform/TcpSocket.h"
 #include "service/NameLookup.h"
 #include "service/ReplyBody.h"
@@ -57,6 +58,10 @@ std::string buildRequestText(std::string_view requestLine, std::string_view host
 
 ExchangeOutcome exchangeWithService(const ServiceEndpoint& endpoint, std::string_view requestLine,
                                     const ExchangeProgress& progress) {
+    const platform::SocketLayer socketLayer;
+    if (!socketLayer.started()) {
+        return {ExchangeStatus::SocketLayerNotStarted, {}};
+    }
     std::optional<platform::TcpSocket> socket = platform::TcpSocket::open();
     if (!socket) {
         return {ExchangeStatus::SocketFailed, {}};

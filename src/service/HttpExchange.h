@@ -13,10 +13,11 @@ namespace kestova {
 inline constexpr std::size_t kReplyCapacity = 10000;
 
 enum class ExchangeStatus {
-    SocketFailed,   // no socket could be made: nothing was sent
-    HostNotFound,   // the service's name did not resolve
-    ConnectFailed,  // refused, or no answer within the connect time-out
-    Replied,        // connected and sent; the reply text holds what came back (maybe nothing)
+    SocketLayerNotStarted,  // the system's socket layer did not start: nothing was sent
+    SocketFailed,           // no socket could be made: nothing was sent
+    HostNotFound,           // the service's name did not resolve
+    ConnectFailed,          // refused, or no answer within the connect time-out
+    Replied,  // connected and sent; the reply text holds what came back (maybe nothing)
 };
 
 struct ExchangeOutcome {

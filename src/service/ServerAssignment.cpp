@@ -156,6 +156,9 @@ AssignmentResult requestIperfServer(const ServiceEndpoint& endpoint, ServerAssig
                             {[] { writeWorkspaceFile(workspace::kHttpStatus, "Connecting...\n"); },
                              [] { writeWorkspaceFile(workspace::kHttpStatus, "Connected.\n"); }});
     switch (outcome.status) {
+        case ExchangeStatus::SocketLayerNotStarted:
+            writeWorkspaceFile(workspace::kHttpStatus, "WSAStartup failed.\n");
+            return kAssignmentRefused;
         case ExchangeStatus::SocketFailed:
             // No socket to be had (no descriptors left, say): the service could not be reached,
             // as when connecting fails.

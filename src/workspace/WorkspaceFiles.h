@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SystemSpelling.h"
+
 // Every file of the workspace and of the program folder that the program names. Paths are relative
 // to the program folder; each file has exactly one spelling, so that every reader opens the file
 // its writer wrote.
@@ -42,6 +44,7 @@ inline constexpr const char* kIeVersion = "speedTest/ie_version2.txt";
 inline constexpr const char* kIndexPage = "speedTest/index.html";
 inline constexpr const char* kDownloadPage = "speedTest/download.html";
 
-inline constexpr const char* kIperfClient = "iperf/iperf3";
+// iperf/iperf3 (on Windows iperf\iperf3.exe).
+inline constexpr const char* kIperfClient = platform::kIperfClientPath;
 
 }  // namespace kestova::workspace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/SystemSpelling.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/TestData.h"
 
@@ -123,9 +124,11 @@ TEST_F(MergeSpeedFile, ThreeRecordedOutputsMergeIntoTheExpectedFile) {
     for (const char* name : {"dn_speed_0.txt", "dn_speed_1.txt", "dn_speed_2.txt"}) {
         copyRecorded(name, name);
     }
-    const std::string expected = fileBytes(testing::testDataPath("iperf3/dn_speed_merged.txt"));
+    const std::string expected =
+        fileBytes(testing::testDataPath("iperf3/dn_speed_merged.txt").string());
     const std::string log = merge("dn_speed", 3);
-    EXPECT_EQ(fileBytes("speedTest/dn_speed.txt"), expected);
+    // Written as a text file of the system: on Windows each line feed is stored as CR LF.
+    EXPECT_EQ(fileBytes("speedTest/dn_speed.txt"), platform::asStoredText(expected));
     EXPECT_EQ(log,
               "speedTest/dn_speed_0.txt iperf Done. found\n"
               "speedTest/dn_speed_1.txt iperf Done. found\n"
@@ -141,16 +144,17 @@ TEST_F(MergeSpeedFile, ThreeRecordedOutputsMergeIntoTheExpectedFile) {
 
 TEST_F(MergeSpeedFile, OnlyCompleteOutputsAreMerged) {
     copyRecorded("up_speed_1.txt", "up_speed_1.txt");
-    const std::string incomplete = fileBytes(testing::testDataPath("iperf3/up_speed_2.txt"));
+    const std::string incomplete =
+        fileBytes(testing::testDataPath("iperf3/up_speed_2.txt").string());
     putFile("speedTest/up_speed_2.txt", incomplete.substr(0, incomplete.find("iperf Done.")));
     const std::string log = merge("up_speed", 3);
     EXPECT_EQ(log.substr(0, log.find("file content")),
               "speedTest/up_speed_1.txt iperf Done. found\n"
               "start merge speed file: up_speed total line: 1\n");
     const std::string merged = fileBytes("speedTest/up_speed.txt");
-    EXPECT_NE(
-        merged.find("[SUM] 0.00-10.01 sec 14.9 GBytes 12800.00 Mbits/sec receiver \n\niperf Done."),
-        std::string::npos)
+    EXPECT_NE(merged.find(platform::asStoredText(
+                  "[SUM] 0.00-10.01 sec 14.9 GBytes 12800.00 Mbits/sec receiver \n\niperf Done.")),
+              std::string::npos)
         << merged;
 }
 
@@ -162,7 +166,7 @@ TEST_F(MergeSpeedFile, AnOutputWithTwoMarkerLinesIsCollectedTwice) {
     EXPECT_NE(log.find("total line: 2\n"), std::string::npos);
     // The first collected output ends at the first marker: only its summary line is merged.
     EXPECT_EQ(fileBytes("speedTest/dn_speed.txt"),
-              "[SUM] 0-1 sec 1 MBytes 20.00 Mbits/sec \n\niperf Done.");
+              platform::asStoredText("[SUM] 0-1 sec 1 MBytes 20.00 Mbits/sec \n\niperf Done."));
 }
 
 TEST_F(MergeSpeedFile, NoServersLeaveAnEmptyMergedFile) {

@@ -20,7 +20,11 @@ TEST_F(ProgramFolder, WorkdirBecomesTheCurrentFolder) {
 TEST_F(ProgramFolder, WithoutWorkdirTheExecutablesFolderIsEntered) {
     const std::optional<std::string> executable = executableFolder();
     ASSERT_TRUE(executable);
+#ifdef _WIN32
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(*executable) / "platform_tests.exe"));
+#else
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(*executable) / "platform_tests"));
+#endif
     EXPECT_FALSE(enterProgramFolder(std::nullopt));
     EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(*executable));
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/SystemSpelling.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/ServiceReplies.h"
 #include "tools/scripted_service/ScriptedService.h"
@@ -21,7 +22,7 @@ TEST_F(AddressLookup, KeepsTheBodyBytesExactly) {
     for (const std::string body : {"203.0.113.9", "203.0.113.9\r\n", ""}) {
         ScriptedService service({ScriptStep::send(okReply(body))});
         getIpAddress(loopbackEndpoint(service.port()));
-        EXPECT_EQ(fileBytes(workspace::kIpAddress), body);
+        EXPECT_EQ(fileBytes(workspace::kIpAddress), platform::asStoredText(body));
     }
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/SystemSpelling.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/ServiceReplies.h"
 #include "tools/scripted_service/ScriptedService.h"
@@ -94,7 +95,9 @@ TEST_F(LogResult, RecordsTheExchangeAndTheSummaryWhateverTheAnswer) {
         endpoint.hostHeader + "\r\nConnection: close\r\n\r\n";
     ASSERT_EQ(service.requests().size(), 1U);
     EXPECT_EQ(service.requests()[0], request);
-    EXPECT_EQ(fileBytes(workspace::kHttpReturn), request + "\n" + answer);
+    // Written as a text file of the system: on Windows each line feed is stored as CR LF, also
+    // those of the exchange's own CR LF pairs.
+    EXPECT_EQ(fileBytes(workspace::kHttpReturn), platform::asStoredText(request + "\n" + answer));
     EXPECT_EQ(fileBytes(workspace::kFinal),
               "Server IP=10.0.0.1, Server Port=5201, downloadResult=1878.50Mbps, "
               "uploadResult=errorMbps");

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/SystemSpelling.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/ServiceReplies.h"
 #include "tools/scripted_service/ScriptedService.h"
@@ -39,7 +40,7 @@ TEST_P(VersionCheck, ComparesTheTrimmedLatestWithTheLocalVersion) {
     ScriptedService service({ScriptStep::send(okReply(c.body))});
     EXPECT_EQ(checkClientVersion(loopbackEndpoint(service.port())), c.result);
     EXPECT_EQ(fileBytes(workspace::kVersionStatus), std::to_string(static_cast<int>(c.result)));
-    EXPECT_EQ(fileBytes(workspace::kLatestVersion), c.body);
+    EXPECT_EQ(fileBytes(workspace::kLatestVersion), platform::asStoredText(c.body));
     EXPECT_EQ(fileBytes(workspace::kErrorCode), "<missing>");
 }
 
@@ -139,7 +140,9 @@ TEST_F(VersionCheckUnreachable, LeavesTheFourStatusValues) {
     EXPECT_EQ(fileBytes(workspace::kLatestVersion), "old");
 }
 
-// With no socket to be had, the service was not asked: the client is not told to upgrade.
+#ifndef _WIN32
+// With no socket to be had, the service was not asked: the client is not told to upgrade. (On
+// Windows the socket layer's failure, in the service's Windows tests.)
 TEST_F(VersionCheckUnreachable, NoSocketCountsAsUnreachableNotAsUpgrade) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own to report anything";
@@ -156,6 +159,7 @@ TEST_F(VersionCheckUnreachable, NoSocketCountsAsUnreachableNotAsUpgrade) {
     }
     EXPECT_EQ(result, kServiceUnreachable);
 }
+#endif
 
 }  // namespace
 }  // namespace kestova

@@ -1,17 +1,25 @@
 #include "support/ProgramFolderFixture.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 namespace kestova::testing {
 
 void ProgramFolderTest::SetUp() {
     previous_ = std::filesystem::current_path();
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestova-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
+    // A new folder of a random name, made by this test alone (create_directory is false when the
+    // name is taken).
+    std::random_device seed;
+    std::mt19937_64 names(seed());
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path();
+    bool made = false;
+    for (int attempt = 0; attempt < 100 && !made; ++attempt) {
+        folder_ = temporary / ("kestova-test-" + std::to_string(names()));
+        made = std::filesystem::create_directory(folder_);
+    }
+    ASSERT_TRUE(made);
     std::filesystem::create_directory(folder_ / "speedTest");
     std::filesystem::current_path(folder_);
 }

@@ -93,7 +93,11 @@ TEST(RunLog, LinesAreWrittenAroundTheInPlaceLine) {
 
 std::string formatUtc(std::time_t time) {
     std::tm parts{};
+#ifdef _WIN32
+    ::gmtime_s(&parts, &time);
+#else
     ::gmtime_r(&time, &parts);
+#endif
     char text[32] = {};
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
     return text;
@@ -101,13 +105,23 @@ std::string formatUtc(std::time_t time) {
 
 TEST(RunLog, TimestampIsLocalTimeInTheFixedPattern) {
     // A zone eight hours east of UTC, given by rule so that no zone database is needed.
+#ifdef _WIN32
+    ::_putenv_s("TZ", "KST-8");
+    ::_tzset();
+#else
     ::setenv("TZ", "KST-8", 1);
     ::tzset();
+#endif
     const std::time_t before = std::time(nullptr);
     const std::string stamp = currentTimestamp();
     const std::time_t after = std::time(nullptr);
+#ifdef _WIN32
+    ::_putenv_s("TZ", "");
+    ::_tzset();
+#else
     ::unsetenv("TZ");
     ::tzset();
+#endif
     ASSERT_EQ(stamp.size(), 19U);
     EXPECT_TRUE(stamp == formatUtc(before + 8 * 3600) || stamp == formatUtc(after + 8 * 3600))
         << stamp;

@@ -80,7 +80,9 @@ int main(int argc, char** argv) {
                   << options->port << "\n";
         return 1;
     }
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
     std::cout << "kestova-test-service listening on " << options->address << ":" << listener->port()

@@ -18,6 +18,12 @@ std::optional<std::string> executableFolder() {
     return executable.parent_path().string();
 }
 
+std::string inCurrentFolder(const std::string& name) {
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::current_path(error);
+    return error ? name : (folder / name).string();
+}
+
 std::optional<std::string> enterProgramFolder(const std::optional<std::string>& workdir) {
     const std::optional<std::string> folder = workdir ? workdir : executableFolder();
     if (!folder) {

@@ -1,0 +1,64 @@
+#include "platform/ProgramFolder.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/windows/WideText.h"
+
+namespace kestova::platform {
+
+std::optional<std::string> executableFolder() {
+    // Long paths are allowed: the buffer grows until the whole name fits.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return std::nullopt;
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        if (path.size() >= 32768) {
+            return std::nullopt;
+        }
+        path.resize(path.size() * 2);
+    }
+    const std::size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) {
+        return std::nullopt;
+    }
+    return toUtf8(std::wstring_view(path).substr(0, separator));
+}
+
+std::string inCurrentFolder(const std::string& name) {
+    const DWORD length = ::GetCurrentDirectoryW(0, nullptr);
+    if (length == 0) {
+        return name;
+    }
+    std::wstring folder(length, L'\0');
+    const DWORD written = ::GetCurrentDirectoryW(length, folder.data());
+    if (written == 0 || written >= length) {
+        return name;
+    }
+    folder.resize(written);
+    if (folder.back() != L'\\') {
+        folder += L'\\';
+    }
+    return toUtf8(folder) + name;
+}
+
+std::optional<std::string> enterProgramFolder(const std::optional<std::string>& workdir) {
+    const std::optional<std::string> folder = workdir ? workdir : executableFolder();
+    if (!folder) {
+        return "the folder of the program cannot be found";
+    }
+    if (::SetCurrentDirectoryW(toWide(*folder).c_str()) == 0) {
+        return "cannot enter " + *folder + " (error " + std::to_string(::GetLastError()) + ")";
+    }
+    return std::nullopt;
+}
+
+}  // namespace kestova::platform

@@ -1,0 +1,111 @@
+#include "platform/TextFile.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "platform/SystemSpelling.h"
+#include "platform/windows/WideText.h"
+
+namespace kestova::platform {
+
+namespace {
+
+class FileHandle {
+  public:
+    explicit FileHandle(HANDLE handle) : handle_(handle) {}
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle() { close(); }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+    bool close() {
+        const bool closed = !valid() || ::CloseHandle(handle_) != 0;
+        handle_ = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+  private:
+    HANDLE handle_;
+};
+
+bool writeAll(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+        DWORD written = 0;
+        if (::WriteFile(file, bytes.data(), chunk, &written, nullptr) == 0 || written == 0) {
+            return false;
+        }
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+// Creates the file (or empties it) with sharing that lets the page and other readers keep it
+// open, and writes the bytes.
+bool writeFileInPlace(const std::wstring& path, std::string_view bytes, DWORD disposition) {
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        return false;
+    }
+    const bool written = writeAll(file.get(), bytes);
+    return file.close() && written;
+}
+
+std::wstring temporaryNameBeside(const std::wstring& path) {
+    static std::atomic<unsigned> counter{0};
+    return path + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
+           std::to_wstring(counter.fetch_add(1)) + L".tmp";
+}
+
+}  // namespace
+
+bool writeWholeFile(const std::string& path, std::string_view bytes) {
+    const std::wstring target = toWide(path);
+    // A read-only file, a link or anything but a plain file is left as it is.
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT |
+                       FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        return false;
+    }
+    const std::string stored = asStoredText(bytes);
+    // Written whole beside the file, then put in its place: a reader sees the old content or the
+    // new one, never a part. A reader that holds the file without letting it be replaced (an open
+    // without delete sharing) makes the replacement fail: the file is then written in place.
+    const std::wstring temporary = temporaryNameBeside(target);
+    if (writeFileInPlace(temporary, stored, CREATE_NEW)) {
+        if (::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) {
+            return true;
+        }
+        ::DeleteFileW(temporary.c_str());
+    }
+    return writeFileInPlace(target, stored, CREATE_ALWAYS);
+}
+
+std::optional<std::string> readWholeFile(const std::string& path) {
+    // Only a plain file is read: a device or a pipe at the name reads as missing.
+    FileHandle file(::CreateFileW(toWide(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) {
+        return std::nullopt;
+    }
+    std::string content;
+    std::string block(65536, '\0');
+    for (;;) {
+        DWORD got = 0;
+        if (::ReadFile(file.get(), block.data(), static_cast<DWORD>(block.size()), &got, nullptr) ==
+            0) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            return content;
+        }
+        content.append(block.data(), got);
+    }
+}
+
+}  // namespace kestova::platform
