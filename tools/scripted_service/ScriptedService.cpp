@@ -53,6 +53,10 @@ void ScriptedService::play(platform::TcpSocket& connection) {
             break;
         }
     }
+    if (head.empty()) {
+        // Opened and closed without a word (the latency samples): no request, nothing to answer.
+        return;
+    }
     {
         const std::lock_guard<std::mutex> guard(requestsLock_);
         requests_.push_back(head);
