@@ -62,11 +62,20 @@ bool runWorkers(const StageRun& run, Worker worker, StageWatch& watch) {
     return allStarted;
 }
 
+// Each server's output starts empty: a script that cannot start leaves no output of its own, and
+// what an earlier test left there must not count as this test's measurement.
+void forgetEarlierOutputs(const StageRun& run, const StageNames& names) {
+    for (std::size_t index = 0; index < run.servers.size(); ++index) {
+        writeWorkspaceFile(iperf::outputPath(names.baseName, index), "");
+    }
+}
+
 // A stage: its workers, the pause and mergeSpeedFile. False when its workers could not all be
 // started.
 bool runStage(const StageRun& run, const StageNames& names) {
     // A client left running by an earlier stage or run would write into this stage's files.
     platform::endRunningScripts();
+    forgetEarlierOutputs(run, names);
     if (names.direction == StageDirection::Download) {
         // The line's latency at rest, with nothing of this program's on it.
         measureIdleLatency(*run.measures, run.service, run.timing);

@@ -120,6 +120,31 @@ std::string withoutTime(const std::string& line) {
 const std::vector<std::string> kWholeRunOperations = {
     "disable start", "disable cancel", "hide start", "show restart", "enable cancel"};
 
+// Scripts that cannot start measure nothing: the outputs an earlier test left in the workspace
+// are not this test's, so the download fails rather than reporting their figures.
+TEST_F(TestRunFixture, OutputsOfAnEarlierTestDoNotCountWhenTheScriptsCannotStart) {
+    const std::string reportLog = (folder() / "reports.txt").string();
+    testing::RunningTestService service(threeServers(reportLog));
+    for (std::size_t index = 0; index < kRecordedPorts.size(); ++index) {
+        const std::string name = "dn_speed_" + std::to_string(index) + ".txt";
+        putFile("speedTest/" + name, fileBytes(testing::testDataPath("iperf3/" + name)));
+        // A folder where the script should be: it can be neither written nor started.
+        std::filesystem::create_directory(folder() /
+                                          ("runDownloadIperf_" + std::to_string(index) + ".sh"));
+    }
+    TestRun run = makeRun(service.endpoint());
+
+    ::testing::internal::CaptureStdout();
+    run.OnBnClickedStart();
+    const std::optional<bool> completed = run.waitForRunsToEnd(60s);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(completed, std::optional<bool>(false));
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "-1");
+    EXPECT_EQ(fileBytes(workspace::kErrorCode), "e002");
+    EXPECT_EQ(fileBytes(workspace::kDownloadSpeed), "");
+    EXPECT_NE(fileBytes(reportLog).find("downloadResult=error"), std::string::npos);
+}
+
 TEST_F(TestRunFixture, AWholeRunWithThreeServers) {
     const std::string reportLog = (folder() / "reports.txt").string();
     testing::RunningTestService service(threeServers(reportLog));
