@@ -12,12 +12,17 @@ void writeLatencyFile(const TestMeasures& measures) {
                                                 latencyLine("upload", measures.upload));
 }
 
-void measureIdleLatency(TestMeasures& measures, const ServiceEndpoint& service,
-                        const TestRunTiming& timing) {
+void forgetEarlierMeasures() {
     for (const char* path : {workspace::kDownloadLive, workspace::kUploadLive,
                              workspace::kDownloadServers, workspace::kUploadServers}) {
         writeWorkspaceFile(path, "");
     }
+    writeLatencyFile(TestMeasures{});
+}
+
+void measureIdleLatency(TestMeasures& measures, const ServiceEndpoint& service,
+                        const TestRunTiming& timing) {
+    forgetEarlierMeasures();
     measures = TestMeasures{};
     measures.service = resolveWithin(service.host, service.port, service.connectTimeout);
     writeLatencyFile(measures);

@@ -35,9 +35,12 @@ struct TestMeasures {
 // Writes speedTest/latency.txt whole: the lines "idle", "download" and "upload".
 void writeLatencyFile(const TestMeasures& measures);
 
-// Just before the download stage: empties both stages' live and server files, so that the page
-// shows nothing of an earlier test, then takes the idle latency samples and writes the latency
-// file.
+// Empties both stages' live and server files and the latency figures, so that the page shows
+// nothing of an earlier test. Called before the download status says the test is under way.
+void forgetEarlierMeasures();
+
+// Just before the download stage: forgets the earlier measures, then takes the idle latency
+// samples and writes the latency file.
 void measureIdleLatency(TestMeasures& measures, const ServiceEndpoint& service,
                         const TestRunTiming& timing);
 

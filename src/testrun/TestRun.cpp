@@ -7,6 +7,7 @@
 #include "platform/TextFile.h"
 #include "service/AddressLookup.h"
 #include "testrun/TestHistory.h"
+#include "testrun/TestMeasures.h"
 #include "testrun/TestStages.h"
 #include "workspace/RunLog.h"
 #include "workspace/StatusFile.h"
@@ -57,6 +58,9 @@ std::optional<StageRun> prepareRun(bool firstRun, const RunThreadState& state) {
     }
     StageRun run{settings.assignments->iperfServerList(), settings.service, settings.timing,
                  state.window, settings.startThread};
+    // The page shows the live figures while the status says "1": none of them may be an earlier
+    // test's.
+    forgetEarlierMeasures();
     writeStatusFile(workspace::kDownloadStatus, "1");
     writeStatusFile(workspace::kUploadStatus, "0");
     return run;
