@@ -2,7 +2,6 @@
 
 #include <array>
 #include <charconv>
-#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -10,9 +9,9 @@
 #include <system_error>
 
 #include "iperf/IperfOutput.h"
-#include "platform/LocalTime.h"
 #include "platform/TextFile.h"
 #include "service/ResultReport.h"
+#include "testrun/TestHistory.h"
 #include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
@@ -217,22 +216,7 @@ std::string resultDocument(const ResultInputs& inputs) {
 }
 
 std::string isoLocalTimeNow() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    const std::tm local = platform::toLocalTime(now);
-    std::array<char, 32> date{};
-    std::array<char, 16> zone{};
-    const std::size_t dateLength =
-        std::strftime(date.data(), date.size(), "%Y-%m-%dT%H:%M:%S", &local);
-    const std::size_t zoneLength = std::strftime(zone.data(), zone.size(), "%z", &local);
-    const std::string_view offset(zone.data(), zoneLength);
-    // strftime gives the offset as +hhmm; the extended form of ISO 8601 writes +hh:mm.
-    std::string time(date.data(), dateLength);
-    if (offset.size() == 5) {
-        time.append(offset.substr(0, 3)).append(":").append(offset.substr(3));
-    } else {
-        time.append(offset);
-    }
-    return time;
+    return isoLocalTime(std::time(nullptr));
 }
 
 }  // namespace kestova

@@ -191,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"up_status.txt", "2"},
                   {"dn_speed.txt", kDownloadMerged},
                   {"up_speed.txt", kUploadMerged}},
-                 {"40942.00", "42955.00", "Your connection: Download 40942.00 Mbit/s", "100 %"},
+                 {"Your connection: Download 40942.00 Mbit/s, Upload 42955.00 Mbit/s", "100 %"},
                  {"Measuring", "Failed", "Only"},
                  // Without live lines the chart takes the merged files' intervals.
                  {{kProgressLook, "completed"}, {kDownloadPoints, "1"}, {kUploadPoints, "1"}}},
@@ -247,6 +247,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "只有 1 / 2 台測試伺服器完成，此結果只計入這些伺服器。",
                   "延遲：閒置時 12.3 ms，下載時 85.0 ms", "最近結果", "失敗 (e003)"},
                  {"Download", "Latency", "Failed"}},
+        PageCase{"chinese_completed",
+                 {{"dn_status.txt", "2"},
+                  {"up_status.txt", "2"},
+                  {"lang.txt", "zh"},
+                  {"dn_speed.txt", kDownloadMerged},
+                  {"up_speed.txt", kUploadMerged}},
+                 {"您的連線：下載 40942.00 Mbit/s，上傳 42955.00 Mbit/s", "100 %"},
+                 {"Your connection", "Mbit/s, "}},
         PageCase{
             "the_last_five_results",
             {{"dn_status.txt", "0"}, {"up_status.txt", "0"}, {"history.csv", kHistory}},
@@ -310,11 +318,13 @@ TEST_F(Pages, TheUpgradePageOffersTheUpdate) {
                 }).contains("A new version of Kestova Connection Speed Test is available"));
 }
 
-// Pictures of the page at four moments of a test, kept for a person to look at: download at its
-// fourth second, upload under way, both completed with a server note, failed.
-TEST_F(Pages, PicturesAtFourMoments) {
+// Pictures of the page at moments of a test, kept for a person to look at: ready, download at its
+// fourth second, upload under way, both completed with a server note, failed, and the upload under
+// way in Chinese.
+TEST_F(Pages, PicturesAtMomentsOfATest) {
     const std::string history = kHistory;
     const std::vector<std::pair<const char*, std::map<std::string, std::string>>> moments = {
+        {"ready", {{"dn_status.txt", "0"}, {"up_status.txt", "0"}, {"history.csv", history}}},
         {"download-second-4",
          {{"dn_status.txt", "1"},
           {"up_status.txt", "0"},
@@ -347,12 +357,22 @@ TEST_F(Pages, PicturesAtFourMoments) {
           {"dn_live.txt", kDownloadLiveWhole},
           {"up_live.txt", ""},
           {"dn_servers.txt", "3/3"},
-          {"latency.txt", kLatencyWhole}}}};
+          {"latency.txt", kLatencyWhole}}},
+        {"chinese-upload-running",
+         {{"dn_status.txt", "2"},
+          {"up_status.txt", "1"},
+          {"lang.txt", "zh"},
+          {"dn_speed.txt", kDownloadMerged},
+          {"dn_live.txt", kDownloadLiveWhole},
+          {"up_live.txt", kUploadLiveAtSecond3},
+          {"dn_servers.txt", "1/2"},
+          {"latency.txt", kLatencyDuringDownload}}}};
     const std::filesystem::path pictures = KESTOVA_SCREENSHOT_DIR;
     std::filesystem::create_directories(pictures);
     for (const auto& [name, files] : moments) {
         for (const char* file :
-             {"dn_live.txt", "up_live.txt", "dn_servers.txt", "up_servers.txt", "latency.txt"}) {
+             {"dn_live.txt", "up_live.txt", "dn_servers.txt", "up_servers.txt", "latency.txt",
+              "lang.txt"}) {
             std::filesystem::remove(folder() / "speedTest" / file);
         }
         putWorkspace(files);

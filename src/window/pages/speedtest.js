@@ -454,7 +454,7 @@
     var code = firstLine("error.txt");
     var message = failed ? (t[code] || t.e002)
                 : download.figure !== null && upload.figure !== null
-                  ? t.done + t.download + " " + download.figure + " Mbit/s, " + t.upload + " " +
+                  ? t.done + t.download + " " + download.figure + " Mbit/s" + t.separator + t.upload + " " +
                     upload.figure + " Mbit/s"
                 : download.status === "0" && upload.status === "0" ? t.ready : "";
     setClass("message", failed ? "error" : "");
