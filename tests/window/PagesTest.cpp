@@ -370,9 +370,8 @@ TEST_F(Pages, PicturesAtMomentsOfATest) {
     const std::filesystem::path pictures = KESTOVA_SCREENSHOT_DIR;
     std::filesystem::create_directories(pictures);
     for (const auto& [name, files] : moments) {
-        for (const char* file :
-             {"dn_live.txt", "up_live.txt", "dn_servers.txt", "up_servers.txt", "latency.txt",
-              "lang.txt"}) {
+        for (const char* file : {"dn_live.txt", "up_live.txt", "dn_servers.txt", "up_servers.txt",
+                                 "latency.txt", "lang.txt"}) {
             std::filesystem::remove(folder() / "speedTest" / file);
         }
         putWorkspace(files);
