@@ -145,6 +145,42 @@ TEST_F(TestRunFixture, OutputsOfAnEarlierTestDoNotCountWhenTheScriptsCannotStart
     EXPECT_NE(fileBytes(reportLog).find("downloadResult=error"), std::string::npos);
 }
 
+// The page shows the live totals, server counts and latency while the download status says "1":
+// at that moment none of them may still be an earlier test's.
+TEST_F(TestRunFixture, NothingOfAnEarlierTestIsLeftWhenTheTestIsUnderWay) {
+    const std::vector<std::pair<const char*, std::string>> earlier = {
+        {workspace::kDownloadLive, "9.00 12345.00\n"},
+        {workspace::kUploadLive, "9.00 2345.00\n"},
+        {workspace::kDownloadServers, "3/3"},
+        {workspace::kUploadServers, "3/3"},
+        {workspace::kLatency, "idle 5.00 1.00 10 0\ndownload 50.00 2.00 20 0\n"}};
+    for (const auto& [path, content] : earlier) {
+        putFile(path, content);
+    }
+    std::mutex lock;
+    std::vector<std::string> seen;
+    observeStatusWrites([&](const std::string& path, std::string_view value) {
+        if (std::filesystem::path(path).filename() == "dn_status.txt" && value == "1") {
+            const std::lock_guard<std::mutex> guard(lock);
+            for (const auto& [earlierPath, content] : earlier) {
+                seen.push_back(fileBytes(earlierPath));
+            }
+        }
+    });
+    testing::RunningTestService service(threeServers((folder() / "reports.txt").string()));
+    TestRun run = makeRun(service.endpoint());
+
+    ::testing::internal::CaptureStdout();
+    run.OnBnClickedStart();
+    EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
+    ::testing::internal::GetCapturedStdout();
+    observeStatusWrites({});
+    const std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(seen, (std::vector<std::string>{"", "", "", "",
+                                              "idle - - 0 0\ndownload - - 0 0\n"
+                                              "upload - - 0 0\n"}));
+}
+
 TEST_F(TestRunFixture, AWholeRunWithThreeServers) {
     const std::string reportLog = (folder() / "reports.txt").string();
     testing::RunningTestService service(threeServers(reportLog));
