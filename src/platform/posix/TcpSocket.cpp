@@ -53,6 +53,25 @@ bool isTemporary(int error) {
     return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
 }
 
+// Sends every byte; each wait for room lasts until the deadline the caller gives for it.
+template <typename Deadline>
+IoStatus sendUntil(int fd, std::string_view bytes, Deadline nextDeadline) {
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+            continue;
+        }
+        if (sent < 0 && !isTemporary(errno)) {
+            return IoStatus::Failed;
+        }
+        if (!waitFor(fd, POLLOUT, nextDeadline())) {
+            return IoStatus::TimedOut;
+        }
+    }
+    return IoStatus::Ok;
+}
+
 }  // namespace
 
 std::optional<Ipv4Endpoint> resolveIpv4(const std::string& host, std::uint16_t port) {
@@ -119,37 +138,11 @@ IoStatus TcpSocket::connect(const Ipv4Endpoint& peer, std::chrono::milliseconds 
 }
 
 IoStatus TcpSocket::sendAll(std::string_view bytes, std::chrono::milliseconds idleTimeout) {
-    while (!bytes.empty()) {
-        const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(sent));
-            continue;
-        }
-        if (sent < 0 && !isTemporary(errno)) {
-            return IoStatus::Failed;
-        }
-        if (!waitFor(fd_, POLLOUT, Clock::now() + idleTimeout)) {
-            return IoStatus::TimedOut;
-        }
-    }
-    return IoStatus::Ok;
+    return sendUntil(fd_, bytes, [idleTimeout] { return Clock::now() + idleTimeout; });
 }
 
 IoStatus TcpSocket::sendAllBy(std::string_view bytes, Clock::time_point deadline) {
-    while (!bytes.empty()) {
-        const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(sent));
-            continue;
-        }
-        if (sent < 0 && !isTemporary(errno)) {
-            return IoStatus::Failed;
-        }
-        if (!waitFor(fd_, POLLOUT, deadline)) {
-            return IoStatus::TimedOut;
-        }
-    }
-    return IoStatus::Ok;
+    return sendUntil(fd_, bytes, [deadline] { return deadline; });
 }
 
 IoStatus TcpSocket::receiveSome(std::string& out, std::size_t maxBytes,

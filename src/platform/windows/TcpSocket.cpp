@@ -81,6 +81,20 @@ SOCKET openStreamSocket() {
     return socket;
 }
 
+// A stream socket that holds the socket layer for as long as it is open: a layer that does not
+// start means no socket.
+SOCKET openSocketWithLayer() {
+    WSADATA data;
+    if (::WSAStartup(requestedVersion.load(), &data) != 0) {
+        return INVALID_SOCKET;
+    }
+    const SOCKET socket = openStreamSocket();
+    if (socket == INVALID_SOCKET) {
+        ::WSACleanup();
+    }
+    return socket;
+}
+
 }  // namespace
 
 void requestSocketLayerVersion(unsigned short version) {
@@ -119,13 +133,8 @@ std::optional<Ipv4Endpoint> resolveIpv4(const std::string& host, std::uint16_t p
 // Every socket holds the socket layer for as long as it is open: a layer that does not start
 // means no socket.
 std::optional<TcpSocket> TcpSocket::open() {
-    WSADATA data;
-    if (::WSAStartup(requestedVersion.load(), &data) != 0) {
-        return std::nullopt;
-    }
-    const SOCKET socket = openStreamSocket();
+    const SOCKET socket = openSocketWithLayer();
     if (socket == INVALID_SOCKET) {
-        ::WSACleanup();
         return std::nullopt;
     }
     return TcpSocket(toDescriptor(socket));
@@ -271,13 +280,8 @@ std::optional<TcpListener> TcpListener::listenOn(const std::string& addressText,
     if (!parsing.started() || ::inet_pton(AF_INET, addressText.c_str(), &local) != 1) {
         return std::nullopt;
     }
-    WSADATA data;
-    if (::WSAStartup(requestedVersion.load(), &data) != 0) {
-        return std::nullopt;
-    }
-    const SOCKET socket = openStreamSocket();
+    const SOCKET socket = openSocketWithLayer();
     if (socket == INVALID_SOCKET) {
-        ::WSACleanup();
         return std::nullopt;
     }
     // No other socket may take the port while this one listens on it.
