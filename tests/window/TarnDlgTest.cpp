@@ -57,6 +57,24 @@ class Window : public testing::ProgramFolderTest {
         EXPECT_TRUE(QTest::qWaitFor([&window] { return window.versionChecked(); }, 30000));
     }
 
+    // The stand-in iperf3 installed, and a test service that grants one server of it.
+    static tools::TestServiceConfig installOneStandInServer() {
+        testing::installStandInIperf();
+        tools::TestServiceConfig config;
+        config.latestVersion = "1.0.0";
+        config.servers = {"127.0.0.1:25301"};
+        return config;
+    }
+
+    // A window against the service, started up and shown.
+    std::unique_ptr<CTarnDlg> showWindow(const ServiceEndpoint& service) {
+        std::unique_ptr<CTarnDlg> window = makeWindow(service);
+        initAndWaitForStartUp(*window);
+        window->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        return window;
+    }
+
     testing::FakeSystemValues values_;
 };
 
@@ -175,10 +193,7 @@ TEST_F(Window, RunsTestsByClicksAndShowsTheFigures) {
         config.servers.push_back("127.0.0.1:" + port);
     }
     testing::RunningTestService service(config);
-    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
-    initAndWaitForStartUp(*window);
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
     CGdipButton& start = window->button(WindowButton::Start);
     CGdipButton& restart = window->button(WindowButton::Restart);
     CGdipButton& cancel = window->button(WindowButton::Cancel);
@@ -313,15 +328,8 @@ TEST_F(Window, TheEventLoopKeepsTurningWhileTheServiceIsSlow) {
 // While a test runs (its cancel button disabled), neither Escape nor the window manager's close
 // ends the window; once the buttons are back, the close does.
 TEST_F(Window, EscapeAndCloseWaitForTheEndOfTheTest) {
-    testing::installStandInIperf();
-    tools::TestServiceConfig config;
-    config.latestVersion = "1.0.0";
-    config.servers = {"127.0.0.1:25301"};
-    testing::RunningTestService service(config);
-    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
-    initAndWaitForStartUp(*window);
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    testing::RunningTestService service(installOneStandInServer());
+    std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
     putFile("iperf/recorded/hold", "");
     ::testing::internal::CaptureStdout();
     window->OnBnClickedStart();
@@ -346,15 +354,8 @@ TEST_F(Window, EscapeAndCloseWaitForTheEndOfTheTest) {
 // fit the screen's free area with both buttons on it, and Start runs a test; at the reference
 // size and above nothing changes. (Run on screens of 1366 x 768 and 1280 x 720 as well.)
 TEST_F(WindowFits, PressesStartWithBothButtonsOnTheScreen) {
-    testing::installStandInIperf();
-    tools::TestServiceConfig config;
-    config.latestVersion = "1.0.0";
-    config.servers = {"127.0.0.1:25301"};
-    testing::RunningTestService service(config);
-    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
-    initAndWaitForStartUp(*window);
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    testing::RunningTestService service(installOneStandInServer());
+    std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
 
     const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
     const bool fitsAsDrawn = room.width() >= 1200 && room.height() >= 853 + 40;
@@ -390,14 +391,8 @@ TEST_F(WindowFits, PressesStartWithBothButtonsOnTheScreen) {
 
 // The window goes away in the middle of a test: the test ends by itself and touches nothing of it.
 TEST_F(Window, ClosingTheWindowDuringATestIsSafe) {
-    testing::installStandInIperf();
-    tools::TestServiceConfig config;
-    config.latestVersion = "1.0.0";
-    config.servers = {"127.0.0.1:25301"};
-    testing::RunningTestService service(config);
-    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
-    initAndWaitForStartUp(*window);
-    window->show();
+    testing::RunningTestService service(installOneStandInServer());
+    std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
     putFile("iperf/recorded/hold", "");
     ::testing::internal::CaptureStdout();
     QTest::mouseClick(&window->button(WindowButton::Start), Qt::LeftButton, {}, QPoint(90, 20));
