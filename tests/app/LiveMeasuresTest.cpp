@@ -64,11 +64,7 @@ TEST_P(LiveMeasures, GrowWhileTheStagesRunAndEndAtTheMergedTotals) {
     putFile(workspace::kDownloadLive, "9.00 12345.00\n");  // an earlier test's
     IperfServer first;
     IperfServer second;
-    tools::TestServiceConfig config;
-    config.servers = {"127.0.0.1:" + std::to_string(first.port()),
-                      "127.0.0.1:" + std::to_string(second.port())};
-    config.latestVersion = fileBytes(workspace::kLocalVersion);
-    testing::RunningTestService service(config);
+    testing::RunningTestService service(grantingServers({&first, &second}));
 
     std::future<int> run =
         startProgram("--short-pauses --service 127.0.0.1:" + std::to_string(service.port()));

@@ -55,11 +55,7 @@ nlohmann::json figureOrNull(const std::string& figure) {
 TEST_F(NoWindowProgram, ACompleteTestAgainstRealIperf3ServersReportsTheirSum) {
     IperfServer first;
     IperfServer second;
-    tools::TestServiceConfig config;
-    config.servers = {"127.0.0.1:" + std::to_string(first.port()),
-                      "127.0.0.1:" + std::to_string(second.port())};
-    config.latestVersion = fileBytes(workspace::kLocalVersion);
-    testing::RunningTestService service(config);
+    testing::RunningTestService service(grantingServers({&first, &second}));
 
     EXPECT_EQ(runProgram("--short-pauses --service 127.0.0.1:" + std::to_string(service.port())), 0)
         << fileBytes("runlog.txt");
@@ -87,11 +83,7 @@ TEST_F(NoWindowProgram, ACompleteTestAgainstRealIperf3ServersReportsTheirSum) {
 TEST_F(NoWindowProgram, JsonGivesTheResultAsOneDocument) {
     IperfServer first;
     IperfServer second;
-    tools::TestServiceConfig config;
-    config.servers = {"127.0.0.1:" + std::to_string(first.port()),
-                      "127.0.0.1:" + std::to_string(second.port())};
-    config.latestVersion = fileBytes(workspace::kLocalVersion);
-    testing::RunningTestService service(config);
+    testing::RunningTestService service(grantingServers({&first, &second}));
 
     const int status = runProgramApart("--json --short-pauses --service 127.0.0.1:" +
                                        std::to_string(service.port()));
@@ -192,10 +184,7 @@ TEST_F(NoWindowProgram, JsonOfAFailedTestCarriesNoEarlierFigures) {
 // run log's lines stay whole around it.
 TEST_F(NoWindowProgram, ATerminalShowsTheProgressInPlace) {
     IperfServer server;
-    tools::TestServiceConfig config;
-    config.servers = {"127.0.0.1:" + std::to_string(server.port())};
-    config.latestVersion = fileBytes(workspace::kLocalVersion);
-    testing::RunningTestService service(config);
+    testing::RunningTestService service(grantingServers({&server}));
     ASSERT_EQ(runProgramOnATerminal("--short-pauses --service 127.0.0.1:" +
                                     std::to_string(service.port())),
               0)

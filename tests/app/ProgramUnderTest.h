@@ -25,6 +25,8 @@
 #include "platform/TcpSocket.h"
 #include "support/IperfServer.h"
 #include "support/ProgramFolderFixture.h"
+#include "tools/test_service/TestServiceAnswers.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace kestova::testing {
 
@@ -38,6 +40,17 @@ class ProgramUnderTest : public ProgramFolderTest {
                               std::filesystem::copy_options::recursive |
                                   std::filesystem::copy_options::copy_symlinks |
                                   std::filesystem::copy_options::overwrite_existing);
+    }
+
+    // A test service that grants these iperf3 servers and offers this folder's own version as the
+    // latest, so that no upgrade stands in the way.
+    tools::TestServiceConfig grantingServers(const std::vector<const IperfServer*>& servers) const {
+        tools::TestServiceConfig config;
+        for (const IperfServer* server : servers) {
+            config.servers.push_back("127.0.0.1:" + std::to_string(server->port()));
+        }
+        config.latestVersion = fileBytes(workspace::kLocalVersion);
+        return config;
     }
 
     // Runs the program in the folder without a window; its exit status, with the run log in
