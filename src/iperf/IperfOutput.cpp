@@ -1,5 +1,10 @@
 #include "iperf/IperfOutput.h"
 
+#include <filesystem>
+#include <system_error>
+
+#include "workspace/StatusFile.h"
+
 namespace kestova::iperf {
 
 namespace {
@@ -52,6 +57,16 @@ std::string uploadOutputPath(std::size_t index) {
 std::string figureOfMergedLines(const std::vector<std::string>& lines) {
     const std::string* line = totalLine(lines);
     return line != nullptr ? figureOfLine(*line) : std::string(kNoFigure);
+}
+
+void emptyOutputFile(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+    if (!error && (std::filesystem::is_symlink(status) || std::filesystem::is_fifo(status) ||
+                   std::filesystem::is_socket(status))) {
+        std::filesystem::remove(path, error);
+    }
+    writeWorkspaceFile(path, "");
 }
 
 }  // namespace kestova::iperf

@@ -28,6 +28,11 @@ std::string mergedOutputPath(std::string_view baseName);
 std::string downloadOutputPath(std::size_t index);  // speedTest/dn_speed_<index>.txt
 std::string uploadOutputPath(std::size_t index);    // speedTest/up_speed_<index>.txt
 
+// Makes a server's output an empty file of its own before its script runs. The script's ">"
+// writes through whatever stands at the name, so a link (or a pipe) planted there is removed
+// first, never what it points to; a name that cannot be cleared is left to the script to fail.
+void emptyOutputFile(const std::string& path);
+
 // The figure of an output's lines: the text between "Bytes" and "Mbits/sec" on the line two above
 // the first marker line (the receiver's total, with the empty line between them), trimmed; "error"
 // when there is none.

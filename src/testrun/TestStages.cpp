@@ -66,7 +66,7 @@ bool runWorkers(const StageRun& run, Worker worker, StageWatch& watch) {
 // what an earlier test left there must not count as this test's measurement.
 void forgetEarlierOutputs(const StageRun& run, const StageNames& names) {
     for (std::size_t index = 0; index < run.servers.size(); ++index) {
-        writeWorkspaceFile(iperf::outputPath(names.baseName, index), "");
+        iperf::emptyOutputFile(iperf::outputPath(names.baseName, index));
     }
 }
 

@@ -181,6 +181,24 @@ TEST_F(TestRunFixture, NothingOfAnEarlierTestIsLeftWhenTheTestIsUnderWay) {
                                               "upload - - 0 0\n"}));
 }
 
+// A script's ">" writes through a link: one planted at a server's output name is removed before
+// the script runs, so that the output lands in the workspace and nothing outside is written.
+TEST_F(TestRunFixture, ALinkPlantedAtAnOutputNameIsNotWrittenThrough) {
+    putFile("outside.txt", "keep");
+    std::filesystem::create_symlink("../outside.txt", "speedTest/dn_speed_0.txt");
+    testing::RunningTestService service(threeServers((folder() / "reports.txt").string()));
+    TestRun run = makeRun(service.endpoint());
+
+    ::testing::internal::CaptureStdout();
+    run.OnBnClickedStart();
+    EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(fileBytes("outside.txt"), "keep");
+    EXPECT_FALSE(std::filesystem::is_symlink("speedTest/dn_speed_0.txt"));
+    EXPECT_EQ(fileBytes("speedTest/dn_speed_0.txt"),
+              fileBytes(testing::testDataPath("iperf3/dn_speed_0.txt")));
+}
+
 TEST_F(TestRunFixture, AWholeRunWithThreeServers) {
     const std::string reportLog = (folder() / "reports.txt").string();
     testing::RunningTestService service(threeServers(reportLog));
