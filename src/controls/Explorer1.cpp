@@ -139,4 +139,10 @@ void prepareWebEngineEnvironment() {
         flags += " --no-sandbox";
     }
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
+    // The engine draws its frames in software (no GPU above); handing them to the window through
+    // an OpenGL scene only adds a software-emulated composition of the whole window on the
+    // window's thread at every frame and every button change. A backend the user chose stays.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) {
+        qputenv("QT_QUICK_BACKEND", "software");
+    }
 }

@@ -32,5 +32,5 @@ class CExplorer1 : public QWebEngineView {
 
 // Settles the web engine's process before the application object exists: without the sandbox
 // when the program runs as root (it refuses to start otherwise), and without any of the engine's
-// own background network use.
+// own background network use, its frames handed to the window in software as they are drawn.
 void prepareWebEngineEnvironment();
