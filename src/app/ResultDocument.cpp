@@ -48,8 +48,8 @@ Json jsonOf(const std::optional<Number>& value) {
 }
 
 // A stage's figure as the result report writes it to final.txt, when the stage ran in this test.
-Json stageFigureOf(bool ran, const char* statusPath, const char* mergedPath) {
-    return ran ? jsonOf(numberOf<double>(stageFigure(statusPath, mergedPath))) : Json(nullptr);
+Json stageFigureOf(bool ran, const std::string& figure) {
+    return ran ? jsonOf(numberOf<double>(figure)) : Json(nullptr);
 }
 
 // One server's own receiver total in its output, when its stage ran in this test.
@@ -198,10 +198,8 @@ std::string resultDocument(const ResultInputs& inputs) {
         // The address lookup leaves "error" when it failed.
         {"client_address",
          tested && trimmed(address) != "error" ? textOrNull(address) : Json(nullptr)},
-        {"download_mbps",
-         stageFigureOf(inputs.downloadRan, workspace::kDownloadStatus, workspace::kDownloadSpeed)},
-        {"upload_mbps",
-         stageFigureOf(inputs.uploadRan, workspace::kUploadStatus, workspace::kUploadSpeed)},
+        {"download_mbps", stageFigureOf(inputs.downloadRan, downloadFigure())},
+        {"upload_mbps", stageFigureOf(inputs.uploadRan, uploadFigure())},
         {"servers", serversOf(inputs)},
         {"latency_ms",
          {{"idle", latencyOf(inputs.downloadRan, "idle", latency)},

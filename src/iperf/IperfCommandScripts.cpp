@@ -43,10 +43,43 @@ std::string uploadCommandLine(const OurIperfServer& server, std::size_t index,
 
 void writeCommandScripts(const OurIperfServer& server, std::size_t index,
                          const std::string& parameters) {
+    writeDownloadScript(server, index, parameters);
+    writeUploadScript(server, index, parameters);
+}
+
+void writeDownloadScript(const OurIperfServer& server, std::size_t index,
+                         const std::string& parameters) {
     static_cast<void>(platform::writeWholeFile(
         downloadScriptPath(index), downloadCommandLine(server, index, parameters) + "\n"));
+}
+
+void writeUploadScript(const OurIperfServer& server, std::size_t index,
+                       const std::string& parameters) {
     static_cast<void>(platform::writeWholeFile(
         uploadScriptPath(index), uploadCommandLine(server, index, parameters) + "\n"));
+}
+
+std::string downloadProbeScriptPath() {
+    return "runDownloadProbe" + std::string(platform::kScriptSuffix);
+}
+
+std::string uploadProbeScriptPath() {
+    return "runUploadProbe" + std::string(platform::kScriptSuffix);
+}
+
+std::string probeCommandLine(const OurIperfServer& server, const std::string& parameters,
+                             bool download, int seconds) {
+    const std::string output =
+        download ? iperf::downloadProbeOutputPath() : iperf::uploadProbeOutputPath();
+    return commandStart(server, parameters) + (download ? " -R" : "") + " -t " +
+           std::to_string(seconds) + " > " + platform::inScriptSpelling(output);
+}
+
+void writeProbeScript(const OurIperfServer& server, const std::string& parameters, bool download,
+                      int seconds) {
+    static_cast<void>(
+        platform::writeWholeFile(download ? downloadProbeScriptPath() : uploadProbeScriptPath(),
+                                 probeCommandLine(server, parameters, download, seconds) + "\n"));
 }
 
 }  // namespace kestova

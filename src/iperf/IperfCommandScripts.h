@@ -30,4 +30,20 @@ std::string uploadCommandLine(const OurIperfServer& server, std::size_t index,
 void writeCommandScripts(const OurIperfServer& server, std::size_t index,
                          const std::string& parameters);
 
+// Writes one direction's script of the server anew, with the parameters chosen for this test.
+void writeDownloadScript(const OurIperfServer& server, std::size_t index,
+                         const std::string& parameters);
+void writeUploadScript(const OurIperfServer& server, std::size_t index,
+                       const std::string& parameters);
+
+// The short run before a stage that tells the line's rough rate: runDownloadProbe.sh (.bat) with
+// one line in the scripts' form, "-R -t <seconds>" and the output speedTest/dn_probe.txt;
+// runUploadProbe.sh likewise without "-R", into speedTest/up_probe.txt.
+std::string downloadProbeScriptPath();
+std::string uploadProbeScriptPath();
+std::string probeCommandLine(const OurIperfServer& server, const std::string& parameters,
+                             bool download, int seconds);
+void writeProbeScript(const OurIperfServer& server, const std::string& parameters, bool download,
+                      int seconds);
+
 }  // namespace kestova

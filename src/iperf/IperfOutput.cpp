@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "iperf/SummaryLines.h"
 #include "workspace/StatusFile.h"
 
 namespace kestova::iperf {
@@ -52,6 +53,33 @@ std::string downloadOutputPath(std::size_t index) {
 
 std::string uploadOutputPath(std::size_t index) {
     return outputPath(kUploadBaseName, index);
+}
+
+std::string downloadProbeOutputPath() {
+    return std::string(workspace::kFolder) + "/dn_probe.txt";
+}
+
+std::string uploadProbeOutputPath() {
+    return std::string(workspace::kFolder) + "/up_probe.txt";
+}
+
+std::optional<ReceiverTotal> receiverTotalOf(const std::vector<std::string>& lines) {
+    std::optional<ReceiverTotal> total;
+    for (const std::string& line : lines) {
+        if (holdsDoneMarker(line)) {
+            break;
+        }
+        const std::vector<std::string_view> tokens = tokensOf(line);
+        if (!isSummaryLine(line) || tokens.empty() || tokens.back() != "receiver") {
+            continue;
+        }
+        const std::optional<double> seconds = intervalLengthOf(line);
+        const std::optional<double> mbps = bitrateOfLine(line);
+        if (seconds && mbps && *seconds > 0) {
+            total = ReceiverTotal{*mbps, *seconds};
+        }
+    }
+    return total;
 }
 
 std::string figureOfMergedLines(const std::vector<std::string>& lines) {

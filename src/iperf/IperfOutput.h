@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,8 @@ std::string outputPath(std::string_view baseName, std::size_t index);
 std::string mergedOutputPath(std::string_view baseName);
 std::string downloadOutputPath(std::size_t index);  // speedTest/dn_speed_<index>.txt
 std::string uploadOutputPath(std::size_t index);    // speedTest/up_speed_<index>.txt
+std::string downloadProbeOutputPath();              // speedTest/dn_probe.txt
+std::string uploadProbeOutputPath();                // speedTest/up_probe.txt
 
 // Makes a server's output an empty file of its own before its script runs. The script's ">"
 // writes through whatever stands at the name, so a link (or a pipe) planted there is removed
@@ -37,6 +40,15 @@ void emptyOutputFile(const std::string& path);
 // the first marker line (the receiver's total, with the empty line between them), trimmed; "error"
 // when there is none.
 std::string figureOfMergedLines(const std::vector<std::string>& lines);
+
+// The receiver's total of an output: its bitrate in Mbit/s and the seconds it was measured over,
+// from the last "[SUM]" line that ends with "receiver" before the first marker. Nothing when the
+// output has no such line.
+struct ReceiverTotal {
+    double mbps = 0;
+    double seconds = 0;
+};
+std::optional<ReceiverTotal> receiverTotalOf(const std::vector<std::string>& lines);
 
 // The text a stage's figure takes when there is none.
 inline constexpr const char* kNoFigure = "error";

@@ -31,9 +31,10 @@ void LiveFollower::serverEnded(std::size_t index) {
     }
 }
 
-void LiveFollower::finish(const std::vector<IntervalTotal>& merged) {
+std::vector<std::optional<double>> LiveFollower::finish(const std::vector<IntervalTotal>& merged) {
     stop();
     writeWorkspaceFile(livePath_, liveText(merged));
+    return totals_.completionTimes();
 }
 
 void LiveFollower::stop() {
@@ -57,10 +58,13 @@ void LiveFollower::follow() {
             }
             ended = ended_;
         }
-        if (totals_.follow(ended)) {
+        const std::chrono::duration<double> now = std::chrono::steady_clock::now() - start_;
+        if (totals_.follow(ended, now.count())) {
             writeWorkspaceFile(livePath_, liveText(totals_.intervals()));
         }
-        if (totals_.allEnded()) {
+        // A client still running after its worker's wait is a late finisher: its end still
+        // counts, so the look goes on until every output is complete or the stage merges.
+        if (totals_.allComplete()) {
             return;
         }
     }

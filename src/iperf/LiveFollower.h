@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -19,10 +20,13 @@ namespace kestova::iperf {
 // empties the file at once, looks at the servers' outputs every period on a thread of its own,
 // and writes the file whole whenever an interval was added; finish leaves in it the merged
 // per-interval totals, so that what the page drew ends equal to the stage's result.
+// It also notes when each output ended on the stage's clock (the time of the look that read its
+// "iperf Done."), so that the stage can tell whether its servers measured over the same time.
 // Contract: made, told of the merge (finish) and ended by the stage's thread; serverEnded may be
 // called from any thread (the workers). The own thread only reads the outputs and writes the live
-// file; it ends by itself once every client has ended, and within one period of finish or of the
-// object's end. Without a thread to be had, the file gets its lines at finish.
+// file; it ends by itself once every output is complete, and within one period of finish or of
+// the object's end. Without a thread to be had, the file gets its lines at finish and no output
+// has an end time.
 class LiveFollower {
   public:
     LiveFollower(std::string_view baseName, std::size_t serverCount, std::string livePath,
@@ -34,8 +38,9 @@ class LiveFollower {
     // Server index's client has ended: its output is whole.
     void serverEnded(std::size_t index);
 
-    // Stops following and writes the merged per-interval totals.
-    void finish(const std::vector<IntervalTotal>& merged);
+    // Stops following and writes the merged per-interval totals. Returns when each output ended,
+    // in seconds from the follower's start (nothing for one it never saw complete).
+    std::vector<std::optional<double>> finish(const std::vector<IntervalTotal>& merged);
 
   private:
     void follow();
@@ -43,6 +48,7 @@ class LiveFollower {
 
     const std::string livePath_;
     const std::chrono::milliseconds period_;
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 
     std::mutex lock_;
     std::condition_variable wake_;

@@ -25,7 +25,7 @@ LiveTotals::LiveTotals(std::string_view baseName, std::size_t serverCount) {
     }
 }
 
-bool LiveTotals::follow(const std::vector<bool>& ended) {
+bool LiveTotals::follow(const std::vector<bool>& ended, double now) {
     for (std::size_t index = 0; index < outputs_.size(); ++index) {
         Output& output = outputs_[index];
         if (output.complete) {
@@ -38,6 +38,9 @@ bool LiveTotals::follow(const std::vector<bool>& ended) {
             takeLine(output, std::exchange(output.partialLine, {}));
         }
         output.ended = output.ended || clientEnded || output.complete;
+        if (output.complete) {
+            output.completedAt = now;
+        }
     }
     const std::size_t known = intervals_.size();
     addCompleteIntervals();
@@ -51,6 +54,24 @@ bool LiveTotals::allEnded() const {
         }
     }
     return true;
+}
+
+bool LiveTotals::allComplete() const {
+    for (const Output& output : outputs_) {
+        if (!output.complete) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::optional<double>> LiveTotals::completionTimes() const {
+    std::vector<std::optional<double>> times;
+    times.reserve(outputs_.size());
+    for (const Output& output : outputs_) {
+        times.push_back(output.completedAt);
+    }
+    return times;
 }
 
 void LiveTotals::readAppended(Output& output) {

@@ -24,11 +24,17 @@ class LiveTotals {
 
     // Reads what each output gained since the last look and adds the intervals that became
     // complete. ended[i] says that server i's client has ended, so its output is whole; it is
-    // taken before the look, so that nothing it wrote is missed. True when intervals were added.
-    bool follow(const std::vector<bool>& ended);
+    // taken before the look, so that nothing it wrote is missed. now is the look's time on the
+    // stage's clock, in seconds. True when intervals were added.
+    bool follow(const std::vector<bool>& ended, double now = 0);
 
-    // True when every output is complete or its client ended: nothing more will come.
+    // True when every output is complete or its client ended: no interval will be added.
     bool allEnded() const;
+    // True when every output has been read to its "iperf Done.".
+    bool allComplete() const;
+
+    // For each output, the time of the look that read its "iperf Done.": when its run ended.
+    std::vector<std::optional<double>> completionTimes() const;
 
     const std::vector<IntervalTotal>& intervals() const { return intervals_; }
 
@@ -41,6 +47,7 @@ class LiveTotals {
         std::string partialLine;
         std::vector<std::string> summaries;
         bool complete = false;  // its "iperf Done." was read
+        std::optional<double> completedAt;
         bool ended = false;
     };
 

@@ -90,10 +90,12 @@ std::vector<iperf::IntervalTotal> intervalTotalsOf(const std::vector<CollectedOu
 StageMerge mergeSpeedFile(const std::string& baseName, std::size_t serverCount) {
     StageMerge result;
     result.serversRun = serverCount;
+    result.receivers.resize(serverCount);
     std::vector<CollectedOutput> outputs;
     for (std::size_t index = 0; index < serverCount; ++index) {
         if (collectOutputs(iperf::outputPath(baseName, index), outputs)) {
             ++result.serversCompleted;
+            result.receivers[index] = iperf::receiverTotalOf(outputs.back());
         }
     }
     runLog() << "start merge speed file: " << baseName << " total line: " << outputs.size();
@@ -106,6 +108,7 @@ StageMerge mergeSpeedFile(const std::string& baseName, std::size_t serverCount) 
         runLog() << "file content result:\n" << merged;
     }
     writeWorkspaceFile(iperf::mergedOutputPath(baseName), merged);
+    result.figure = iperf::figureOfMergedLines(platform::splitLines(merged));
     return result;
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "iperf/IperfOutput.h"
 #include "iperf/SummaryLines.h"
 
 namespace kestova {
@@ -28,6 +30,10 @@ struct StageMerge {
     std::size_t serversRun = 0;
     std::size_t serversCompleted = 0;  // servers whose output holds "iperf Done."
     std::vector<iperf::IntervalTotal> intervals;
+    // The merged file's figure (kNoFigure when it gives none), and for each server whose output
+    // is complete its receiver's total, by server index.
+    std::string figure;
+    std::vector<std::optional<iperf::ReceiverTotal>> receivers;
 };
 
 // Collects the complete outputs "speedTest/<baseName>_<i>.txt" of the servers 0 .. serverCount-1,

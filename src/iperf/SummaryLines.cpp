@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 namespace kestova::iperf {
 
@@ -41,6 +42,25 @@ bool isSeconds(std::string_view text) {
         std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
     return !text.empty() && error == std::errc{} && end == text.data() + text.size() &&
            text.front() != '-';
+}
+
+// The start and end texts of the interval right after the line's "[SUM]" tag.
+std::optional<std::pair<std::string_view, std::string_view>> intervalOf(
+    const std::vector<std::string_view>& tokens) {
+    std::size_t tag = 0;
+    while (tag < tokens.size() && tokens[tag].find(kSummaryTag) == std::string_view::npos) {
+        ++tag;
+    }
+    if (tag + 1 >= tokens.size()) {
+        return std::nullopt;
+    }
+    const std::string_view interval = tokens[tag + 1];
+    const std::size_t dash = interval.find('-');
+    if (dash == std::string_view::npos || !isSeconds(interval.substr(0, dash)) ||
+        !isSeconds(interval.substr(dash + 1))) {
+        return std::nullopt;
+    }
+    return std::make_pair(interval.substr(0, dash), interval.substr(dash + 1));
 }
 
 }  // namespace
@@ -90,25 +110,42 @@ std::string twoDecimals(double value) {
 
 std::optional<std::string_view> intervalEndOf(std::string_view summaryLine) {
     const std::vector<std::string_view> tokens = tokensOf(summaryLine);
-    std::size_t tag = 0;
-    while (tag < tokens.size() && !isSummaryLine(tokens[tag])) {
-        ++tag;
-    }
-    if (tag + 1 >= tokens.size()) {
-        return std::nullopt;
-    }
-    for (std::size_t k = tag + 1; k < tokens.size(); ++k) {
+    for (std::size_t k = 0; k < tokens.size(); ++k) {
         if (tokens[k] == "sender" || tokens[k] == "receiver") {
             return std::nullopt;
         }
     }
-    const std::string_view interval = tokens[tag + 1];
-    const std::size_t dash = interval.find('-');
-    if (dash == std::string_view::npos || !isSeconds(interval.substr(0, dash)) ||
-        !isSeconds(interval.substr(dash + 1))) {
+    const auto interval = intervalOf(tokens);
+    if (!interval) {
         return std::nullopt;
     }
-    return interval.substr(dash + 1);
+    return interval->second;
+}
+
+std::optional<double> intervalLengthOf(std::string_view summaryLine) {
+    const auto interval = intervalOf(tokensOf(summaryLine));
+    if (!interval) {
+        return std::nullopt;
+    }
+    return bitrateOf(interval->second) - bitrateOf(interval->first);
+}
+
+std::optional<double> bitrateOfLine(std::string_view line) {
+    const std::vector<std::string_view> tokens = tokensOf(line);
+    for (std::size_t k = 1; k < tokens.size(); ++k) {
+        if (tokens[k] == kBitrateUnit) {
+            double value = 0;
+            const std::string_view figure = tokens[k - 1];
+            const auto [end, error] = std::from_chars(figure.data(), figure.data() + figure.size(),
+                                                      value, std::chars_format::general);
+            static_cast<void>(end);
+            if (error != std::errc{} || !std::isfinite(value)) {
+                return std::nullopt;
+            }
+            return value;
+        }
+    }
+    return std::nullopt;
 }
 
 std::string liveText(const std::vector<IntervalTotal>& intervals) {

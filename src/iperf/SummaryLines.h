@@ -34,6 +34,14 @@ std::string twoDecimals(double value);
 // without an interval after its tag.
 std::optional<std::string_view> intervalEndOf(std::string_view summaryLine);
 
+// The length in seconds of the interval after the line's "[SUM]" tag ("10.05" of
+// "[SUM]   0.00-10.05  sec ... receiver"), final totals included; nothing without one.
+std::optional<double> intervalLengthOf(std::string_view summaryLine);
+
+// The first bitrate of the line (the figure before its first "Mbits/sec"); nothing without one
+// that is a finite number.
+std::optional<double> bitrateOfLine(std::string_view line);
+
 // One interval of a stage: where it ends and the total over the servers, in Mbit/s.
 struct IntervalTotal {
     std::string end;

@@ -57,4 +57,9 @@ class ChildProcess {
 // still run.
 std::size_t endRunningScripts(std::chrono::milliseconds grace = std::chrono::milliseconds(1000));
 
+// Waits at most the bound until no script started by ChildProcess::startShellScript runs any
+// more (what a script started ends with it); true when none does. Ends nothing. Safe from any
+// thread.
+bool waitForRunningScripts(std::chrono::milliseconds bound);
+
 }  // namespace kestova::platform

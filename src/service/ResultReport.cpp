@@ -42,6 +42,24 @@ std::string stageFigure(const std::string& statusPath, const std::string& merged
     return iperf::figureOfMergedLines(platform::readLines(mergedPath));
 }
 
+std::string stageFigure(const std::string& statusPath, const std::string& mergedPath,
+                        const std::string& figurePath) {
+    if (!stageCompleted(statusPath)) {
+        return iperf::kNoFigure;
+    }
+    const std::string figure = platform::readFirstLine(figurePath);
+    return figure.empty() ? stageFigure(statusPath, mergedPath) : figure;
+}
+
+std::string downloadFigure() {
+    return stageFigure(workspace::kDownloadStatus, workspace::kDownloadSpeed,
+                       workspace::kDownloadFigure);
+}
+
+std::string uploadFigure() {
+    return stageFigure(workspace::kUploadStatus, workspace::kUploadSpeed, workspace::kUploadFigure);
+}
+
 std::string reportQuery(const std::vector<OurIperfServer>& servers, const std::string& download,
                         const std::string& upload) {
     return "ipAddress=" + joined(servers, &OurIperfServer::ipAddress) + "&" +
@@ -57,8 +75,8 @@ std::string finalSummary(const std::vector<OurIperfServer>& servers, const std::
 }
 
 void logResult(const ServiceEndpoint& endpoint, const std::vector<OurIperfServer>& servers) {
-    const std::string download = stageFigure(workspace::kDownloadStatus, workspace::kDownloadSpeed);
-    const std::string upload = stageFigure(workspace::kUploadStatus, workspace::kUploadSpeed);
+    const std::string download = downloadFigure();
+    const std::string upload = uploadFigure();
     const std::string requestLine = std::string(requests::kResultReportPrefix) +
                                     reportQuery(servers, download, upload) + " HTTP/1.1";
     const ExchangeOutcome outcome = exchangeWithService(endpoint, requestLine);

@@ -12,6 +12,13 @@ namespace kestova {
 // "Mbits/sec" on the line two above the merged file's "iperf Done." line, trimmed; "error" when
 // the stage did not complete or no figure stands there.
 std::string stageFigure(const std::string& statusPath, const std::string& mergedPath);
+// The same, but the stage's figure file (speedTest/dn_figure.txt) gives the figure when it holds
+// one: the figure that counts each second once, which the report, final.txt, the history and the
+// result document all take.
+std::string stageFigure(const std::string& statusPath, const std::string& mergedPath,
+                        const std::string& figurePath);
+std::string downloadFigure();
+std::string uploadFigure();
 
 // "ipAddress=A,B&port=P,Q&downloadResult=D&uploadResult=U&platform=Win", nothing escaped.
 std::string reportQuery(const std::vector<OurIperfServer>& servers, const std::string& download,

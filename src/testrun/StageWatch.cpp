@@ -1,6 +1,8 @@
 #include "testrun/StageWatch.h"
 
 #include "iperf/IperfOutput.h"
+#include "iperf/MeasuredWindows.h"
+#include "workspace/RunLog.h"
 #include "workspace/StatusFile.h"
 #include "workspace/WorkspaceFiles.h"
 
@@ -12,7 +14,35 @@ bool isDownload(StageDirection direction) {
     return direction == StageDirection::Download;
 }
 
+// The windows of the servers the merge counted; none when one of them is not known, since then
+// the stage cannot tell whether they coincide.
+std::vector<iperf::MeasuredWindow> windowsOf(const StageMerge& merge,
+                                             const std::vector<std::optional<double>>& endedAt) {
+    std::vector<iperf::MeasuredWindow> windows;
+    for (std::size_t index = 0; index < merge.receivers.size(); ++index) {
+        if (!merge.receivers[index]) {
+            continue;
+        }
+        if (index >= endedAt.size() || !endedAt[index]) {
+            return {};
+        }
+        windows.push_back({*merge.receivers[index], *endedAt[index]});
+    }
+    return windows;
+}
+
 }  // namespace
+
+void StageWatch::writeStageFigure(const StageMerge& merge,
+                                  const std::vector<std::optional<double>>& endedAt) {
+    const iperf::StageFigure figure = iperf::stageFigureOf(merge.figure, windowsOf(merge, endedAt));
+    if (figure.explanation) {
+        runLog() << *figure.explanation;
+    }
+    writeWorkspaceFile(
+        isDownload(direction_) ? workspace::kDownloadFigure : workspace::kUploadFigure,
+        figure.text == iperf::kNoFigure ? std::string() : figure.text);
+}
 
 StageWatch::StageWatch(const StageRun& run, StageDirection direction)
     : measures_(*run.measures),
@@ -33,7 +63,8 @@ void StageWatch::clientsEnded() {
 }
 
 void StageWatch::merged(const StageMerge& merge) {
-    live_.finish(merge.intervals);
+    const std::vector<std::optional<double>> endedAt = live_.finish(merge.intervals);
+    writeStageFigure(merge, endedAt);
     const ServerCount count{merge.serversCompleted, merge.serversRun};
     (isDownload(direction_) ? measures_.downloadServers : measures_.uploadServers) = count;
     writeWorkspaceFile(

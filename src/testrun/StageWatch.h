@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <vector>
 
 #include "iperf/LiveFollower.h"
 #include "iperf/SpeedFileMerge.h"
@@ -28,10 +30,14 @@ class StageWatch {
     // Ends the latency sampling and writes the stage's latency line.
     void clientsEnded();
 
-    // Leaves the merge's per-interval totals in the live file and writes the server count.
+    // Leaves the merge's per-interval totals in the live file, writes the server count and the
+    // stage's figure, which counts each second once.
     void merged(const StageMerge& merge);
 
   private:
+    void writeStageFigure(const StageMerge& merge,
+                          const std::vector<std::optional<double>>& endedAt);
+
     TestMeasures& measures_;
     const StageDirection direction_;
     iperf::LiveFollower live_;

@@ -71,10 +71,8 @@ std::string isoLocalTime(std::time_t time) {
 HistoryEntry historyOfStages(const TestMeasures& measures, bool completed, std::time_t endedAt) {
     HistoryEntry entry;
     entry.time = isoLocalTime(endedAt);
-    entry.downloadMbps =
-        numberOrEmpty(stageFigure(workspace::kDownloadStatus, workspace::kDownloadSpeed));
-    entry.uploadMbps =
-        numberOrEmpty(stageFigure(workspace::kUploadStatus, workspace::kUploadSpeed));
+    entry.downloadMbps = numberOrEmpty(downloadFigure());
+    entry.uploadMbps = numberOrEmpty(uploadFigure());
     entry.idleMs = millisecondsOf(measures.idle);
     entry.downloadMs = millisecondsOf(measures.download);
     entry.uploadMs = millisecondsOf(measures.upload);

@@ -13,8 +13,9 @@ void writeLatencyFile(const TestMeasures& measures) {
 }
 
 void forgetEarlierMeasures() {
-    for (const char* path : {workspace::kDownloadLive, workspace::kUploadLive,
-                             workspace::kDownloadServers, workspace::kUploadServers}) {
+    for (const char* path :
+         {workspace::kDownloadLive, workspace::kUploadLive, workspace::kDownloadServers,
+          workspace::kUploadServers, workspace::kDownloadFigure, workspace::kUploadFigure}) {
         writeWorkspaceFile(path, "");
     }
     writeLatencyFile(TestMeasures{});

@@ -14,6 +14,14 @@ struct TestRunTiming {
     std::chrono::milliseconds uploadPause{16000};          // after a completed upload stage
     std::chrono::milliseconds failedAssignmentWait{2000};  // before the buttons come back
     std::chrono::milliseconds scriptWait{13000};           // for each command script
+    // The stage pause is there for late finishers; with this it ends as soon as every script of
+    // the stage has ended, at most after stagePause.
+    bool pauseEndsWithScripts = false;
+
+    // The probe before each stage that tells the line's rough rate: its run's seconds, and the
+    // wait for it, after which it is ended and the installed parameters run.
+    int probeSeconds = 2;
+    std::chrono::milliseconds probeWait{6000};
 
     // What a test watches beside its figures: the latency to the test service, idle before the
     // download and under load while a stage's clients run, and the clients' outputs.
@@ -23,10 +31,12 @@ struct TestRunTiming {
     std::chrono::milliseconds latencyTimeout{2000};  // a connection not open by then is lost
     std::chrono::milliseconds livePeriod{250};       // between looks at the running outputs
 
-    // No pauses, for tests and demonstrations; the wait for a script stays.
+    // Short pauses, for tests and demonstrations: the stage pause ends once the stage's scripts
+    // have, the others are none; the wait for a script stays.
     static TestRunTiming shortPauses() {
         TestRunTiming timing;
-        timing.stagePause = timing.uploadPause = timing.failedAssignmentWait = {};
+        timing.uploadPause = timing.failedAssignmentWait = {};
+        timing.pauseEndsWithScripts = true;
         return timing;
     }
 };

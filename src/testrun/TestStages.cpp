@@ -1,9 +1,13 @@
 #include "testrun/TestStages.h"
 
+#include <algorithm>
 #include <string_view>
 
+#include "iperf/IperfCommandScripts.h"
 #include "iperf/IperfOutput.h"
 #include "iperf/IperfRunner.h"
+#include "iperf/LineFit.h"
+#include "iperf/LineProbe.h"
 #include "iperf/SpeedFileMerge.h"
 #include "platform/ChildProcess.h"
 #include "platform/TextFile.h"
@@ -70,8 +74,40 @@ void forgetEarlierOutputs(const StageRun& run, const StageNames& names) {
     }
 }
 
-// A stage: its workers, the pause and mergeSpeedFile. False when its workers could not all be
-// started.
+// Probes the line in the stage's direction against the first server and writes the direction's
+// scripts anew with the parameters fitted to what it told. The time it took is noted, so that the
+// test's last pause can give it back.
+void fitScriptsToLine(const StageRun& run, const StageNames& names) {
+    if (run.servers.empty()) {
+        return;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const bool download = names.direction == StageDirection::Download;
+    const std::string installed = readIperfParameters();
+    const std::optional<double> lineMbps =
+        iperf::probeLine(run.servers.front(), iperf::probeParameters(installed), download,
+                         run.timing.probeSeconds, run.timing.probeWait);
+    const std::string parameters = iperf::fittedParameters(installed, lineMbps, run.servers.size());
+    runLog() << "iperf3 parameters of " << names.stage << ": " << parameters;
+    for (std::size_t index = 0; index < run.servers.size(); ++index) {
+        (download ? writeDownloadScript : writeUploadScript)(run.servers[index], index, parameters);
+    }
+    run.measures->probing += std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
+}
+
+// The pause after a stage's workers, for its late finishers: the whole pause, or until every
+// script of the stage has ended when the timing says so.
+void pauseForLateFinishers(const TestRunTiming& timing) {
+    if (timing.pauseEndsWithScripts) {
+        static_cast<void>(platform::waitForRunningScripts(timing.stagePause));
+    } else {
+        std::this_thread::sleep_for(timing.stagePause);
+    }
+}
+
+// A stage: the probe, its workers, the pause and mergeSpeedFile. False when its workers could
+// not all be started.
 bool runStage(const StageRun& run, const StageNames& names) {
     // A client left running by an earlier stage or run would write into this stage's files.
     platform::endRunningScripts();
@@ -81,12 +117,13 @@ bool runStage(const StageRun& run, const StageNames& names) {
         measureIdleLatency(*run.measures, run.service, run.timing);
     }
     runLog() << "start run " << names.stage << "... " << currentTimestamp();
+    fitScriptsToLine(run, names);
     StageWatch watch(run, names.direction);
     if (!runWorkers(run, names.worker, watch)) {
         return false;
     }
     watch.clientsEnded();
-    std::this_thread::sleep_for(run.timing.stagePause);
+    pauseForLateFinishers(run.timing);
     runLog() << "end run " << names.stage << "... " << currentTimestamp();
     watch.merged(mergeSpeedFile(std::string(names.baseName), run.servers.size()));
     return true;
@@ -136,7 +173,9 @@ bool runStagesFrom(Step first, const StageRun& run) {
     if (!stageCompleted(workspace::kUploadSpeed, workspace::kUploadStatus)) {
         return endRun(run, RunEnd::UploadFailed);
     }
-    std::this_thread::sleep_for(run.timing.uploadPause);
+    // The probes' time comes out of this pause, so that a whole test takes no longer for them.
+    std::this_thread::sleep_for(
+        std::max(std::chrono::milliseconds(0), run.timing.uploadPause - run.measures->probing));
     return endRun(run, RunEnd::Completed);
 }
 

@@ -30,6 +30,10 @@ inline constexpr const char* kUploadSpeed = "speedTest/up_speed.txt";
 inline constexpr const char* kDownloadLive = "speedTest/dn_live.txt";
 inline constexpr const char* kUploadLive = "speedTest/up_live.txt";
 inline constexpr const char* kDownloadServers = "speedTest/dn_servers.txt";
+// A completed stage's figure, which counts each second once: the merged file's figure where the
+// servers measured over the same time, the one over all their windows where they did not.
+inline constexpr const char* kDownloadFigure = "speedTest/dn_figure.txt";
+inline constexpr const char* kUploadFigure = "speedTest/up_figure.txt";
 inline constexpr const char* kUploadServers = "speedTest/up_servers.txt";
 // The latency idle and under load: lines "<phase> <median ms> <jitter ms> <samples> <lost>".
 inline constexpr const char* kLatency = "speedTest/latency.txt";

@@ -227,6 +227,27 @@ class RunningScripts {
         return ended;
     }
 
+    // The lock is taken only for each look, so that the scripts' owners can reap them meanwhile.
+    bool noneRunsWithin(std::chrono::milliseconds bound) {
+        const Clock::time_point deadline = Clock::now() + bound;
+        for (;;) {
+            {
+                const std::lock_guard<std::mutex> guard(lock_);
+                for (Script& script : scripts_) {
+                    script.leaderReaped = script.leaderReaped || reapProcessIfEnded(script.group);
+                }
+                forgetEndedGroups();
+                if (scripts_.empty()) {
+                    return true;
+                }
+            }
+            if (Clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
   private:
     struct Script {
         int group;
@@ -396,6 +417,10 @@ ChildProcess::~ChildProcess() {
 
 std::size_t endRunningScripts(std::chrono::milliseconds grace) {
     return runningScripts().endAll(grace);
+}
+
+bool waitForRunningScripts(std::chrono::milliseconds bound) {
+    return runningScripts().noneRunsWithin(bound);
 }
 
 }  // namespace kestova::platform

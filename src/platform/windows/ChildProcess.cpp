@@ -304,4 +304,22 @@ std::size_t endRunningScripts(std::chrono::milliseconds grace) {
     return ended;
 }
 
+bool waitForRunningScripts(std::chrono::milliseconds bound) {
+    // A script's process ends only once the iperf3 it runs has: its own handle tells it all.
+    ScriptJob& registry = scriptJob();
+    const Clock::time_point deadline = Clock::now() + bound;
+    for (;;) {
+        {
+            const std::lock_guard<std::mutex> guard(registry.lock);
+            if (std::none_of(registry.scripts.begin(), registry.scripts.end(), stillRuns)) {
+                return true;
+            }
+        }
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 }  // namespace kestova::platform

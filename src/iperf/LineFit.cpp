@@ -1,0 +1,165 @@
+#include "iperf/LineFit.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <string_view>
+#include <vector>
+
+#include "iperf/SummaryLines.h"
+
+namespace kestova::iperf {
+
+namespace {
+
+// iperf3's own defaults: one stream, 128 KB writes over TCP.
+constexpr std::size_t kIperfDefaultStreams = 1;
+constexpr std::uint64_t kIperfDefaultLength = 128 * 1024;
+
+// What a stream carries on a line below a fast one: fewer streams set up sooner and share the
+// line more evenly.
+constexpr double kMbpsPerStream = 10;
+// A write takes about this long at its stream's share of the line, so that the last write of a
+// run ends soon after the run's ten seconds.
+constexpr double kWriteSeconds = 0.1;
+constexpr std::uint64_t kShortestWrite = 8 * 1024;
+
+constexpr std::uint64_t kKilo = 1024;
+
+struct Option {
+    std::size_t at = 0;  // the index of the option's value among the tokens
+    bool present = false;
+};
+
+// iperf3's sizes: digits with an optional K, M or G (either case) for powers of 1024.
+std::optional<std::uint64_t> sizeOf(std::string_view text) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end == text.data()) {
+        return std::nullopt;
+    }
+    const std::string_view unit(end, static_cast<std::size_t>(text.data() + text.size() - end));
+    if (unit.empty()) {
+        return value;
+    }
+    if (unit.size() != 1) {
+        return std::nullopt;
+    }
+    switch (unit.front()) {
+        case 'k':
+        case 'K':
+            return value * kKilo;
+        case 'm':
+        case 'M':
+            return value * kKilo * kKilo;
+        case 'g':
+        case 'G':
+            return value * kKilo * kKilo * kKilo;
+        default:
+            return std::nullopt;
+    }
+}
+
+std::optional<std::size_t> countOf(std::string_view text) {
+    std::size_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || value == 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+Option optionOf(const std::vector<std::string>& tokens, std::string_view shortName,
+                std::string_view longName) {
+    for (std::size_t k = 0; k + 1 < tokens.size(); ++k) {
+        if (tokens[k] == shortName || tokens[k] == longName) {
+            return {k + 1, true};
+        }
+    }
+    return {};
+}
+
+// The largest power of two KB at most the bytes.
+std::uint64_t wholeKilobytesDown(double bytes) {
+    std::uint64_t length = kKilo;
+    while (static_cast<double>(length * 2) <= bytes) {
+        length *= 2;
+    }
+    return length;
+}
+
+std::string lengthText(std::uint64_t bytes) {
+    return bytes % (kKilo * kKilo) == 0 ? std::to_string(bytes / (kKilo * kKilo)) + "M"
+                                        : std::to_string(bytes / kKilo) + "k";
+}
+
+std::string withOptions(std::vector<std::string> tokens, std::size_t streams,
+                        std::uint64_t length) {
+    const Option parallel = optionOf(tokens, "-P", "--parallel");
+    const Option writes = optionOf(tokens, "-l", "--length");
+    if (parallel.present) {
+        tokens[parallel.at] = std::to_string(streams);
+    }
+    if (writes.present) {
+        tokens[writes.at] = lengthText(length);
+    }
+    std::string text;
+    if (!parallel.present) {
+        text += "-P " + std::to_string(streams);
+    }
+    if (!writes.present) {
+        text += (text.empty() ? "" : " ") + std::string("-l ") + lengthText(length);
+    }
+    for (const std::string& token : tokens) {
+        text += (text.empty() ? "" : " ") + token;
+    }
+    return text;
+}
+
+std::vector<std::string> ownTokens(const std::string& installed) {
+    std::vector<std::string> tokens;
+    for (const std::string_view token : tokensOf(installed)) {
+        tokens.emplace_back(token);
+    }
+    return tokens;
+}
+
+}  // namespace
+
+std::string probeParameters(const std::string& installed) {
+    return withOptions(ownTokens(installed), 2, 16 * kKilo);
+}
+
+std::string fittedParameters(const std::string& installed, std::optional<double> lineMbps,
+                             std::size_t serverCount) {
+    const std::vector<std::string> tokens = ownTokens(installed);
+    const Option parallel = optionOf(tokens, "-P", "--parallel");
+    const Option writes = optionOf(tokens, "-l", "--length");
+    const std::size_t installedStreams =
+        parallel.present ? countOf(tokens[parallel.at]).value_or(kIperfDefaultStreams)
+                         : kIperfDefaultStreams;
+    const std::uint64_t installedLength =
+        writes.present ? sizeOf(tokens[writes.at]).value_or(kIperfDefaultLength)
+                       : kIperfDefaultLength;
+    const std::size_t servers = std::max<std::size_t>(serverCount, 1);
+    const std::size_t fewest = std::min<std::size_t>(2, installedStreams);
+    const std::size_t most = std::max(fewest, std::min(installedStreams, kMostStreams / servers));
+
+    std::size_t streams = std::min(installedStreams, most);
+    std::uint64_t length = installedLength;
+    if (lineMbps && *lineMbps > 0 && *lineMbps < kFastLineMbps) {
+        const double wanted = std::ceil(*lineMbps / kMbpsPerStream / static_cast<double>(servers));
+        streams = std::clamp(static_cast<std::size_t>(wanted), fewest, most);
+        const double streamMbps = *lineMbps / static_cast<double>(streams * servers);
+        const double bytes = streamMbps * 1e6 / 8 * kWriteSeconds;
+        length = std::clamp(wholeKilobytesDown(bytes), kShortestWrite,
+                            std::max(kShortestWrite, installedLength));
+        length = std::min(length, installedLength);
+    }
+    if (streams == installedStreams && length == installedLength) {
+        return installed;
+    }
+    return withOptions(tokens, streams, length);
+}
+
+}  // namespace kestova::iperf
