@@ -23,6 +23,10 @@ constexpr double kMbpsPerStream = 10;
 // run ends soon after the run's ten seconds.
 constexpr double kWriteSeconds = 0.1;
 constexpr std::uint64_t kShortestWrite = 8 * 1024;
+// What a slow line carries: each stream's smallest window adds to the queue, and beyond about
+// this many streams per Mbit/s a line's short queue overflows all the time, some streams starve
+// until their connections time out, and their servers' runs fail.
+constexpr double kStreamsPerMbps = 4;
 
 constexpr std::uint64_t kKilo = 1024;
 
@@ -93,10 +97,16 @@ std::string lengthText(std::uint64_t bytes) {
                                         : std::to_string(bytes / kKilo) + "k";
 }
 
-std::string withOptions(std::vector<std::string> tokens, std::size_t streams,
-                        std::uint64_t length) {
+std::string withOptions(std::vector<std::string> tokens, std::size_t streams, std::uint64_t length,
+                        std::optional<double> pacedMbps = std::nullopt) {
     const Option parallel = optionOf(tokens, "-P", "--parallel");
     const Option writes = optionOf(tokens, "-l", "--length");
+    if (pacedMbps && !optionOf(tokens, "-b", "--bitrate").present) {
+        // iperf3 counts rates in thousands of bits.
+        const auto kilobits = static_cast<std::uint64_t>(std::ceil(*pacedMbps * 1000));
+        tokens.push_back("-b");
+        tokens.push_back(std::to_string(std::max<std::uint64_t>(kilobits, 1)) + "k");
+    }
     if (parallel.present) {
         tokens[parallel.at] = std::to_string(streams);
     }
@@ -130,8 +140,8 @@ std::string probeParameters(const std::string& installed) {
     return withOptions(ownTokens(installed), 2, 16 * kKilo);
 }
 
-std::string fittedParameters(const std::string& installed, std::optional<double> lineMbps,
-                             std::size_t serverCount) {
+StageFit fitStageToLine(const std::string& installed, std::optional<double> lineMbps,
+                        std::size_t serverCount) {
     const std::vector<std::string> tokens = ownTokens(installed);
     const Option parallel = optionOf(tokens, "-P", "--parallel");
     const Option writes = optionOf(tokens, "-l", "--length");
@@ -141,25 +151,25 @@ std::string fittedParameters(const std::string& installed, std::optional<double>
     const std::uint64_t installedLength =
         writes.present ? sizeOf(tokens[writes.at]).value_or(kIperfDefaultLength)
                        : kIperfDefaultLength;
-    const std::size_t servers = std::max<std::size_t>(serverCount, 1);
+    std::size_t servers = std::max<std::size_t>(serverCount, 1);
     const std::size_t fewest = std::min<std::size_t>(2, installedStreams);
-    const std::size_t most = std::max(fewest, std::min(installedStreams, kMostStreams / servers));
-
-    std::size_t streams = std::min(installedStreams, most);
+    std::size_t streams = std::min(installedStreams, std::max(fewest, kMostStreams / servers));
     std::uint64_t length = installedLength;
     if (lineMbps && *lineMbps > 0 && *lineMbps < kFastLineMbps) {
+        const double carried =
+            std::floor(*lineMbps * kStreamsPerMbps / static_cast<double>(fewest));
+        servers = std::clamp<std::size_t>(static_cast<std::size_t>(carried), 1, servers);
+        const std::size_t most =
+            std::max(fewest, std::min(installedStreams, kMostStreams / servers));
         const double wanted = std::ceil(*lineMbps / kMbpsPerStream / static_cast<double>(servers));
         streams = std::clamp(static_cast<std::size_t>(wanted), fewest, most);
         const double streamMbps = *lineMbps / static_cast<double>(streams * servers);
         const double bytes = streamMbps * 1e6 / 8 * kWriteSeconds;
-        length = std::clamp(wholeKilobytesDown(bytes), kShortestWrite,
-                            std::max(kShortestWrite, installedLength));
-        length = std::min(length, installedLength);
+        length = std::min(std::max(wholeKilobytesDown(bytes), kShortestWrite), installedLength);
     }
-    if (streams == installedStreams && length == installedLength) {
-        return installed;
-    }
-    return withOptions(tokens, streams, length);
+    const bool asInstalled = streams == installedStreams && length == installedLength;
+    return {asInstalled ? installed : withOptions(tokens, streams, length),
+            std::min(servers, std::max<std::size_t>(serverCount, 1))};
 }
 
 }  // namespace kestova::iperf

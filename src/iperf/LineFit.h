@@ -22,11 +22,19 @@ inline constexpr std::size_t kMostStreams = 128;
 // line from 1 Mbit/s to a gigabit carries without outlasting the probe.
 std::string probeParameters(const std::string& installed);
 
-// The parameters of a stage with serverCount servers on a line of lineMbps in its direction
-// (nothing when the probe told nothing): the installed text with its -P and -l fitted, every other
-// option kept. The installed text itself when nothing changes, so that a fast line's scripts are
-// the provider's to the byte.
-std::string fittedParameters(const std::string& installed, std::optional<double> lineMbps,
-                             std::size_t serverCount);
+// How a stage runs on a line: its iperf3 parameters, and against how many of its servers (the
+// first ones).
+struct StageFit {
+    std::string parameters;
+    std::size_t servers = 0;
+};
+
+// The fit of a stage with serverCount servers on a line of lineMbps in its direction (nothing
+// when the probe told nothing). The parameters are the installed text with its -P and -l fitted,
+// every other option kept, and the installed text itself when nothing changes, so that a fast
+// line's scripts are the provider's to the byte. A slow line runs as many of the servers as it
+// carries two streams of each for, at least one: more would flood its queue and fail their runs.
+StageFit fitStageToLine(const std::string& installed, std::optional<double> lineMbps,
+                        std::size_t serverCount);
 
 }  // namespace kestova::iperf

@@ -7,11 +7,16 @@
 namespace kestova::iperf {
 
 LiveFollower::LiveFollower(std::string_view baseName, std::size_t serverCount, std::string livePath,
-                           std::chrono::milliseconds period)
+                           std::chrono::milliseconds period,
+                           const std::vector<OurIperfServer>& countArrivalsAt,
+                           ArrivedTotals::Side side)
     : livePath_(std::move(livePath)),
       period_(period),
       ended_(serverCount, false),
       totals_(baseName, serverCount) {
+    if (!countArrivalsAt.empty()) {
+        arrivals_.emplace(countArrivalsAt, side, now());
+    }
     writeWorkspaceFile(livePath_, "");
     try {
         thread_ = std::thread([this] { follow(); });
@@ -33,7 +38,9 @@ void LiveFollower::serverEnded(std::size_t index) {
 
 std::vector<std::optional<double>> LiveFollower::finish(const std::vector<IntervalTotal>& merged) {
     stop();
-    writeWorkspaceFile(livePath_, liveText(merged));
+    writeWorkspaceFile(livePath_, arrivals_ && arrivals_->moving()
+                                      ? liveText(arrivals_->intervals())
+                                      : liveText(merged));
     return totals_.completionTimes();
 }
 
@@ -48,6 +55,10 @@ void LiveFollower::stop() {
     }
 }
 
+double LiveFollower::now() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
 void LiveFollower::follow() {
     for (;;) {
         std::vector<bool> ended;
@@ -58,8 +69,16 @@ void LiveFollower::follow() {
             }
             ended = ended_;
         }
-        const std::chrono::duration<double> now = std::chrono::steady_clock::now() - start_;
-        if (totals_.follow(ended, now.count())) {
+        const std::size_t arrived = arrivals_ ? arrivals_->intervals().size() : 0;
+        if (arrivals_) {
+            arrivals_->look(now());
+        }
+        const bool added = totals_.follow(ended, now());
+        if (arrivals_ && arrivals_->moving()) {
+            if (arrivals_->intervals().size() > arrived) {
+                writeWorkspaceFile(livePath_, liveText(arrivals_->intervals()));
+            }
+        } else if (added) {
             writeWorkspaceFile(livePath_, liveText(totals_.intervals()));
         }
         // A client still running after its worker's wait is a late finisher: its end still

@@ -11,7 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "iperf/ArrivedTotals.h"
 #include "iperf/LiveTotals.h"
+#include "iperf/OurIperfServer.h"
 #include "iperf/SummaryLines.h"
 
 namespace kestova::iperf {
@@ -29,8 +31,16 @@ namespace kestova::iperf {
 // has an end time.
 class LiveFollower {
   public:
+    // With the servers given, the live lines are what reached the receiving side of their
+    // connections, by the kernel's counts, once data moves: an upload's own lines count what its
+    // clients wrote into their socket buffers, and the clients' lines of different servers
+    // cover different seconds where their runs did not start together. Where the system cannot
+    // tell (or no data moves, as with a stand-in), the lines are the clients' own, added up by
+    // interval.
     LiveFollower(std::string_view baseName, std::size_t serverCount, std::string livePath,
-                 std::chrono::milliseconds period);
+                 std::chrono::milliseconds period,
+                 const std::vector<OurIperfServer>& countArrivalsAt = {},
+                 ArrivedTotals::Side side = ArrivedTotals::Side::ClientsReceived);
     LiveFollower(const LiveFollower&) = delete;
     LiveFollower& operator=(const LiveFollower&) = delete;
     ~LiveFollower();
@@ -38,13 +48,15 @@ class LiveFollower {
     // Server index's client has ended: its output is whole.
     void serverEnded(std::size_t index);
 
-    // Stops following and writes the merged per-interval totals. Returns when each output ended,
-    // in seconds from the follower's start (nothing for one it never saw complete).
+    // Stops following and writes the merged per-interval totals (or, when arrivals were counted,
+    // the seconds of what arrived). Returns when each output ended, in seconds from the
+    // follower's start (nothing for one it never saw complete).
     std::vector<std::optional<double>> finish(const std::vector<IntervalTotal>& merged);
 
   private:
     void follow();
     void stop();
+    double now() const;
 
     const std::string livePath_;
     const std::chrono::milliseconds period_;
@@ -54,7 +66,8 @@ class LiveFollower {
     std::condition_variable wake_;
     bool stopping_ = false;
     std::vector<bool> ended_;
-    LiveTotals totals_;  // the own thread's alone once it runs
+    LiveTotals totals_;                      // the own thread's alone once it runs
+    std::optional<ArrivedTotals> arrivals_;  // likewise
     std::thread thread_;
 };
 

@@ -50,7 +50,9 @@ StageWatch::StageWatch(const StageRun& run, StageDirection direction)
       live_(isDownload(direction) ? iperf::kDownloadBaseName : iperf::kUploadBaseName,
             run.servers.size(),
             isDownload(direction) ? workspace::kDownloadLive : workspace::kUploadLive,
-            run.timing.livePeriod),
+            run.timing.livePeriod, run.servers,
+            isDownload(direction) ? iperf::ArrivedTotals::Side::ClientsReceived
+                                  : iperf::ArrivedTotals::Side::ServersReceived),
       latency_(run.measures->service, run.timing.loadedLatencyPeriod, run.timing.latencyTimeout) {
     writeWorkspaceFile(
         isDownload(direction) ? workspace::kDownloadServers : workspace::kUploadServers, "");

@@ -29,7 +29,9 @@ struct TestRunTiming {
     std::chrono::milliseconds idleLatencySpacing{100};
     std::chrono::milliseconds loadedLatencyPeriod{500};
     std::chrono::milliseconds latencyTimeout{2000};  // a connection not open by then is lost
-    std::chrono::milliseconds livePeriod{250};       // between looks at the running outputs
+    // Between looks at the running outputs and connections; short enough that when each server's
+    // run ended is known well within the quarter second that tells coinciding windows apart.
+    std::chrono::milliseconds livePeriod{100};
 
     // Short pauses, for tests and demonstrations: the stage pause ends once the stage's scripts
     // have, the others are none; the wait for a script stays.

@@ -76,10 +76,10 @@ void forgetEarlierOutputs(const StageRun& run, const StageNames& names) {
 
 // Probes the line in the stage's direction against the first server and writes the direction's
 // scripts anew with the parameters fitted to what it told. The time it took is noted, so that the
-// test's last pause can give it back.
-void fitScriptsToLine(const StageRun& run, const StageNames& names) {
+// test's last pause can give it back. Returns the stage's run with the servers it runs against.
+StageRun fitStageToLine(const StageRun& run, const StageNames& names) {
     if (run.servers.empty()) {
-        return;
+        return run;
     }
     const auto started = std::chrono::steady_clock::now();
     const bool download = names.direction == StageDirection::Download;
@@ -87,13 +87,21 @@ void fitScriptsToLine(const StageRun& run, const StageNames& names) {
     const std::optional<double> lineMbps =
         iperf::probeLine(run.servers.front(), iperf::probeParameters(installed), download,
                          run.timing.probeSeconds, run.timing.probeWait);
-    const std::string parameters = iperf::fittedParameters(installed, lineMbps, run.servers.size());
-    runLog() << "iperf3 parameters of " << names.stage << ": " << parameters;
-    for (std::size_t index = 0; index < run.servers.size(); ++index) {
-        (download ? writeDownloadScript : writeUploadScript)(run.servers[index], index, parameters);
+    const iperf::StageFit fit = iperf::fitStageToLine(installed, lineMbps, run.servers.size());
+    runLog() << "iperf3 parameters of " << names.stage << ": " << fit.parameters;
+    StageRun stage = run;
+    if (fit.servers < run.servers.size()) {
+        runLog() << "the line carries the streams of " << fit.servers << " of "
+                 << run.servers.size() << " servers: " << names.stage << " runs against those";
+        stage.servers.resize(fit.servers);
+    }
+    for (std::size_t index = 0; index < stage.servers.size(); ++index) {
+        (download ? writeDownloadScript : writeUploadScript)(stage.servers[index], index,
+                                                             fit.parameters);
     }
     run.measures->probing += std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started);
+    return stage;
 }
 
 // The pause after a stage's workers, for its late finishers: the whole pause, or until every
@@ -117,15 +125,15 @@ bool runStage(const StageRun& run, const StageNames& names) {
         measureIdleLatency(*run.measures, run.service, run.timing);
     }
     runLog() << "start run " << names.stage << "... " << currentTimestamp();
-    fitScriptsToLine(run, names);
-    StageWatch watch(run, names.direction);
-    if (!runWorkers(run, names.worker, watch)) {
+    const StageRun stage = fitStageToLine(run, names);
+    StageWatch watch(stage, names.direction);
+    if (!runWorkers(stage, names.worker, watch)) {
         return false;
     }
     watch.clientsEnded();
-    pauseForLateFinishers(run.timing);
+    pauseForLateFinishers(stage.timing);
     runLog() << "end run " << names.stage << "... " << currentTimestamp();
-    watch.merged(mergeSpeedFile(std::string(names.baseName), run.servers.size()));
+    watch.merged(mergeSpeedFile(std::string(names.baseName), stage.servers.size()));
     return true;
 }
 

@@ -51,12 +51,13 @@
     }
   };
 
-  // Each stage's files; a stage runs 10 one-second intervals.
+  // Each stage's files; a stage runs 10 one-second intervals. The figure file holds the stage's
+  // figure, which counts each second once; without it the merged file's figure stands.
   var STAGES = [
     { id: "download", status: "dn_status.txt", merged: "dn_speed.txt", live: "dn_live.txt",
-      servers: "dn_servers.txt", latency: "download" },
+      servers: "dn_servers.txt", figure: "dn_figure.txt", latency: "download" },
     { id: "upload", status: "up_status.txt", merged: "up_speed.txt", live: "up_live.txt",
-      servers: "up_servers.txt", latency: "upload" }
+      servers: "up_servers.txt", figure: "up_figure.txt", latency: "upload" }
   ];
   var INTERVALS_PER_STAGE = 10;
   var HISTORY_SHOWN = 5;
@@ -126,6 +127,11 @@
       }
     }
     return null;
+  }
+
+  function completedFigure(stage, mergedText) {
+    var own = /^\s*([0-9]+(?:\.[0-9]+)?)\s*$/.exec(lines(readFile(stage.figure) || "")[0] || "");
+    return own ? own[1] : stageFigure(mergedText);
   }
 
   // The live totals: "<end of interval in seconds> <Mbit/s>" a line.
@@ -223,7 +229,7 @@
     }
     return {
       stage: stage, status: status, state: state, ofThisTest: ofThisTest, points: points,
-      figure: state === "completed" ? stageFigure(mergedText) : null
+      figure: state === "completed" ? completedFigure(stage, mergedText) : null
     };
   }
 
