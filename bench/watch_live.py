@@ -3,7 +3,9 @@
 interval its live line appeared: the end of an interval is when the last server still running
 wrote that interval's [SUM] line (iperf3 --forceflush writes it as the interval ends). Polls every
 10 ms until the file named by --stop exists; prints "<stage> <intervals> <worst s> <median s>
-<worst after the first server s>" per stage."""
+<worst after the first server s>" per stage. With --shown FILE it also writes there every live line
+it saw, each once, as "<stage> <seconds> <Mbit/s>": a line the program rewrote while the stage ran
+counts with each value it showed."""
 import argparse
 import os
 import statistics
@@ -43,7 +45,9 @@ def main():
     parser.add_argument("folder")
     parser.add_argument("--servers", type=int, required=True)
     parser.add_argument("--stop", required=True)
+    parser.add_argument("--shown")
     args = parser.parse_args()
+    shown = {}  # (stage, line) -> None: each line seen, in the order seen
     outputs = {s: [Output() for _ in range(args.servers)] for s in ("dn", "up")}
     live_times = {"dn": [], "up": []}
     while not os.path.exists(args.stop):
@@ -53,12 +57,19 @@ def main():
                 output.look(os.path.join(args.folder, f"{stage}_speed_{i}.txt"), now)
             try:
                 with open(os.path.join(args.folder, f"{stage}_live.txt"), "rb") as f:
-                    count = f.read().count(b"\n")
+                    live = f.read()
             except OSError:
-                count = 0
+                live = b""
+            count = live.count(b"\n")
+            for line in live.decode(errors="replace").split("\n")[:count]:
+                shown.setdefault((stage, line.strip()), None)
             while len(live_times[stage]) < count:
                 live_times[stage].append(now)
         time.sleep(0.01)
+    if args.shown:
+        with open(args.shown, "w") as f:
+            for stage, line in shown:
+                f.write(f"{stage} {line}\n")
     for stage in ("dn", "up"):
         delays, from_first = [], []
         for k, shown in enumerate(live_times[stage]):
