@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace kestova::iperf {
 
@@ -25,14 +26,15 @@ double mbpsOf(std::uint64_t bytes, double seconds) {
 
 }  // namespace
 
-ArrivedTotals::ArrivedTotals(const std::vector<OurIperfServer>& servers, Side side, double now)
-    : side_(side) {
+ArrivedTotals::ArrivedTotals(const std::vector<OurIperfServer>& servers, Side side, double now,
+                             Source source)
+    : side_(side), source_(std::move(source)) {
     for (const OurIperfServer& server : servers) {
         if (const std::optional<std::uint16_t> port = portOf(server.port)) {
             endpoints_.push_back({server.ipAddress, *port});
         }
     }
-    if (const auto connections = platform::tcpConnectionsTo(endpoints_)) {
+    if (const auto connections = source_(endpoints_)) {
         for (const platform::TcpConnectionBytes& connection : *connections) {
             baseline_[connection.id] =
                 side_ == Side::ServersReceived ? connection.bytesAcked : connection.bytesReceived;
@@ -42,7 +44,7 @@ ArrivedTotals::ArrivedTotals(const std::vector<OurIperfServer>& servers, Side si
 }
 
 std::optional<std::uint64_t> ArrivedTotals::totalNow() {
-    const auto connections = platform::tcpConnectionsTo(endpoints_);
+    const auto connections = source_(endpoints_);
     if (!connections) {
         return std::nullopt;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <vector>
@@ -22,10 +23,14 @@ namespace kestova::iperf {
 class ArrivedTotals {
   public:
     enum class Side { ServersReceived, ClientsReceived };
+    // Where the counts come from: the kernel, or a test's own.
+    using Source = std::function<std::optional<std::vector<platform::TcpConnectionBytes>>(
+        const std::vector<platform::RemoteEndpoint>&)>;
 
     // Takes the connections to the servers as they are now as the baseline: what they carried
     // before (a probe's, an earlier stage's) never counts.
-    ArrivedTotals(const std::vector<OurIperfServer>& servers, Side side, double now);
+    ArrivedTotals(const std::vector<OurIperfServer>& servers, Side side, double now,
+                  Source source = platform::tcpConnectionsTo);
 
     // Reads the counts at now (seconds on the stage's clock). False when the system cannot tell.
     bool look(double now);
@@ -49,6 +54,7 @@ class ArrivedTotals {
 
     std::vector<platform::RemoteEndpoint> endpoints_;
     Side side_;
+    Source source_;
     std::map<std::uint64_t, std::uint64_t> baseline_;  // by socket: its count at the start
     std::map<std::uint64_t, std::uint64_t> largest_;   // by socket: the largest count seen
     std::vector<Look> looks_;

@@ -97,31 +97,29 @@ std::string lengthText(std::uint64_t bytes) {
                                         : std::to_string(bytes / kKilo) + "k";
 }
 
-std::string withOptions(std::vector<std::string> tokens, std::size_t streams, std::uint64_t length,
-                        std::optional<double> pacedMbps = std::nullopt) {
-    const Option parallel = optionOf(tokens, "-P", "--parallel");
-    const Option writes = optionOf(tokens, "-l", "--length");
-    if (pacedMbps && !optionOf(tokens, "-b", "--bitrate").present) {
-        // iperf3 counts rates in thousands of bits.
-        const auto kilobits = static_cast<std::uint64_t>(std::ceil(*pacedMbps * 1000));
-        tokens.push_back("-b");
-        tokens.push_back(std::to_string(std::max<std::uint64_t>(kilobits, 1)) + "k");
+// The tokens with the streams and the write length given replaced in place, or added in front
+// where the text has none; an option not given stays as written.
+std::string withOptions(std::vector<std::string> tokens, std::optional<std::size_t> streams,
+                        std::optional<std::uint64_t> length) {
+    std::string front;
+    const auto put = [&](std::string_view shortName, std::string_view longName,
+                         const std::string& value) {
+        const Option option = optionOf(tokens, shortName, longName);
+        if (option.present) {
+            tokens[option.at] = value;
+        } else {
+            front.append(front.empty() ? "" : " ").append(shortName).append(" ").append(value);
+        }
+    };
+    if (streams) {
+        put("-P", "--parallel", std::to_string(*streams));
     }
-    if (parallel.present) {
-        tokens[parallel.at] = std::to_string(streams);
+    if (length) {
+        put("-l", "--length", lengthText(*length));
     }
-    if (writes.present) {
-        tokens[writes.at] = lengthText(length);
-    }
-    std::string text;
-    if (!parallel.present) {
-        text += "-P " + std::to_string(streams);
-    }
-    if (!writes.present) {
-        text += (text.empty() ? "" : " ") + std::string("-l ") + lengthText(length);
-    }
+    std::string text = front;
     for (const std::string& token : tokens) {
-        text += (text.empty() ? "" : " ") + token;
+        text.append(text.empty() ? "" : " ").append(token);
     }
     return text;
 }
@@ -168,7 +166,14 @@ StageFit fitStageToLine(const std::string& installed, std::optional<double> line
         length = std::min(std::max(wholeKilobytesDown(bytes), kShortestWrite), installedLength);
     }
     const bool asInstalled = streams == installedStreams && length == installedLength;
-    return {asInstalled ? installed : withOptions(tokens, streams, length),
+    return {asInstalled ? installed
+                        : withOptions(tokens,
+                                      streams == installedStreams && parallel.present
+                                          ? std::nullopt
+                                          : std::optional<std::size_t>(streams),
+                                      length == installedLength && writes.present
+                                          ? std::nullopt
+                                          : std::optional<std::uint64_t>(length)),
             std::min(servers, std::max<std::size_t>(serverCount, 1))};
 }
 

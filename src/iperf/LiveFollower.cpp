@@ -38,6 +38,12 @@ void LiveFollower::serverEnded(std::size_t index) {
 
 std::vector<std::optional<double>> LiveFollower::finish(const std::vector<IntervalTotal>& merged) {
     stop();
+    // One last look, the own thread having ended: an output completed since its last look gets
+    // its end time too.
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        totals_.follow(ended_, now());
+    }
     writeWorkspaceFile(livePath_, arrivals_ && arrivals_->moving()
                                       ? liveText(arrivals_->intervals())
                                       : liveText(merged));

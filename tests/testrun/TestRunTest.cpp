@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "iperf/SpeedFileMerge.h"
@@ -24,6 +25,7 @@
 #include "support/ServiceReplies.h"
 #include "support/StandInIperf.h"
 #include "support/TestData.h"
+#include "support/WaitUntil.h"
 #include "tools/scripted_service/ScriptedService.h"
 #include "tools/test_service/TestServiceAnswers.h"
 #include "workspace/StatusFile.h"
@@ -35,6 +37,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::FakeWindow;
 
+using test::waitUntil;
 using testing::kRecordedPorts;
 
 // A program folder with a stand-in iperf3 that prints the recorded outputs of three servers, and
@@ -502,14 +505,6 @@ TEST_F(TestRunFixture, AClosedWindowIsNotTouchedAgain) {
     EXPECT_NE(fileBytes(workspace::kFinal), "<missing>");
 }
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
-    const auto until = std::chrono::steady_clock::now() + bound;
-    while (!condition() && std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(20ms);
-    }
-    return condition();
-}
-
 std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
@@ -568,6 +563,136 @@ TEST_F(TestRunFixture, AStalledClientIsEndedBeforeTheNextRunsStageStarts) {
     EXPECT_EQ(newOutput.find('\0'), std::string::npos);
     EXPECT_EQ(fileBytes(workspace::kDownloadSpeed),
               mergeCollectedOutputs({platform::splitLines(newOutput)}));
+}
+
+// A stand-in iperf3 for the recorded servers whose runs a test shapes: the probe (a run of
+// "-t 2") prints probeOutput when one is given, else the recorded output; the stage's run of
+// the server named by port waits the seconds given before it prints.
+void installShapedStandIn(const std::string& probeOutput, const std::string& latePort,
+                          int lateSeconds) {
+    if (!probeOutput.empty()) {
+        ASSERT_TRUE(platform::writeWholeFile("iperf/recorded/probe.txt", probeOutput));
+    }
+    ASSERT_TRUE(platform::writeWholeFile(
+        workspace::kIperfClient,
+        "#!/bin/sh\n"
+        "port=; direction=up; seconds=\n"
+        "while [ $# -gt 0 ]; do\n"
+        "    case \"$1\" in -p) port=$2; shift ;; -t) seconds=$2; shift ;; -R) direction=dn ;; "
+        "esac\n"
+        "    shift\n"
+        "done\n"
+        "here=$(dirname \"$0\")\n"
+        "if [ \"$seconds\" = 2 ] && [ -e \"$here/recorded/probe.txt\" ]; then\n"
+        "    exec cat \"$here/recorded/probe.txt\"\n"
+        "fi\n"
+        "[ \"$seconds\" = 10 ] && [ \"$port\" = \"" +
+            latePort + "\" ] && sleep " + std::to_string(lateSeconds) +
+            "\n"
+            "exec cat \"$here/recorded/${direction}_${port}.txt\"\n"));
+    std::filesystem::permissions(workspace::kIperfClient, std::filesystem::perms::owner_all);
+}
+
+std::string figureIn(const std::string& final, const std::string& name) {
+    const std::size_t at = final.find(name + "=");
+    return at == std::string::npos
+               ? std::string()
+               : final.substr(at + name.size() + 1, final.find("Mbps", at) - at - name.size() - 1);
+}
+
+// One server's run ended two seconds after the others': the servers did not measure over the
+// same time, so the sum of their averages counts seconds twice. The figure is taken over the time
+// in which any of them measured, wherever the figure goes; the merged files keep their bytes.
+TEST_F(TestRunFixture, AFigureOverWindowsThatDoNotCoincideCountsEachSecondOnce) {
+    installShapedStandIn("", kRecordedPorts[1], 2);
+    const std::string reportLog = (folder() / "reports.txt").string();
+    testing::RunningTestService service(threeServers(reportLog));
+    TestRun run = makeRun(service.endpoint());
+
+    ::testing::internal::CaptureStdout();
+    run.OnBnClickedStart();
+    const std::optional<bool> completed = run.waitForRunsToEnd(90s);
+    const std::string log = ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(completed, std::optional<bool>(true)) << log;
+
+    EXPECT_EQ(fileBytes(workspace::kDownloadSpeed),
+              fileBytes(testing::testDataPath("iperf3/dn_speed_merged.txt")));
+    EXPECT_EQ(fileBytes(workspace::kUploadSpeed),
+              fileBytes(testing::testDataPath("iperf3/up_speed_merged.txt")));
+    const std::string final = fileBytes(workspace::kFinal);
+    for (const auto& [name, merged, figureFile] :
+         {std::tuple{"downloadResult", 40942.0, workspace::kDownloadFigure},
+          std::tuple{"uploadResult", 42955.0, workspace::kUploadFigure}}) {
+        const std::string figure = figureIn(final, name);
+        ASSERT_FALSE(figure.empty()) << final;
+        // Ten seconds of each server over at least the twelve in which one of them measured.
+        EXPECT_LT(std::stod(figure), merged * 10.1 / 11.8) << name;
+        EXPECT_GT(std::stod(figure), merged * 10.0 / 13.5) << name;
+        EXPECT_EQ(fileBytes(figureFile), figure);
+        EXPECT_NE(fileBytes(reportLog).find(std::string(name) + "=" + figure + "&"),
+                  std::string::npos);
+        EXPECT_NE(fileBytes(workspace::kHistory).find("," + figure + ","), std::string::npos);
+    }
+    EXPECT_EQ(occurrences(log, "the servers measured over different times: "), 2U) << log;
+}
+
+// A slow line, as the probe tells it: the stage runs two streams of short writes against as many
+// servers as the line carries, and its scripts say so in their described form.
+TEST_F(TestRunFixture, ASlowLineRunsParametersFittedToIt) {
+    installShapedStandIn(
+        "[SUM]   0.00-2.04   sec   240 KBytes  0.96 Mbits/sec                  receiver\n\n"
+        "iperf Done.\n",
+        "", 0);
+    putFile(workspace::kIperfParameters, "-P 20 -l 1024k --forceflush\n");
+    testing::RunningTestService service(threeServers((folder() / "reports.txt").string()));
+    TestRun run = makeRun(service.endpoint());
+
+    ::testing::internal::CaptureStdout();
+    run.OnBnClickedStart();
+    const std::optional<bool> completed = run.waitForRunsToEnd(60s);
+    const std::string log = ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(completed, std::optional<bool>(true)) << log;
+
+    EXPECT_EQ(fileBytes("runDownloadIperf_0.sh"),
+              "iperf/iperf3 -c 127.0.0.1 -p 25301 -f m -P 2 -l 8k --forceflush -R -t 10 > "
+              "speedTest/dn_speed_0.txt\n");
+    EXPECT_EQ(fileBytes("runUploadIperf_0.sh"),
+              "iperf/iperf3 -c 127.0.0.1 -p 25301 -f m -P 2 -l 8k --forceflush -t 10 > "
+              "speedTest/up_speed_0.txt\n");
+    EXPECT_EQ(fileBytes("runDownloadProbe.sh"),
+              "iperf/iperf3 -c 127.0.0.1 -p 25301 -f m -P 2 -l 16k --forceflush -R -t 2 > "
+              "speedTest/dn_probe.txt\n");
+    EXPECT_EQ(fileBytes(workspace::kDownloadServers), "1/1");
+    EXPECT_EQ(fileBytes(workspace::kUploadServers), "1/1");
+    EXPECT_NE(log.find("end probe download: 0.96 Mbits/sec"), std::string::npos) << log;
+    EXPECT_NE(log.find("the line carries the streams of 1 of 3 servers: uploadTest runs against "
+                       "those"),
+              std::string::npos)
+        << log;
+    // The report still names every assigned server.
+    EXPECT_EQ(fileBytes(workspace::kFinal).rfind("Server IP=127.0.0.1,127.0.0.1,127.0.0.1, ", 0),
+              0U);
+}
+
+// Short pauses end a stage's pause once its scripts have ended, not at once: a run that outlives
+// its script's wait still counts when it ends within the pause.
+TEST_F(TestRunFixture, ShortPausesWaitForALateFinisher) {
+    installShapedStandIn("", kRecordedPorts[2], 2);
+    testing::RunningTestService service(threeServers((folder() / "reports.txt").string()));
+    TestRunTiming timing = TestRunTiming::shortPauses();
+    timing.scriptWait = 500ms;
+    TestRun run = makeRun(service.endpoint(), timing);
+
+    ::testing::internal::CaptureStdout();
+    run.OnBnClickedStart();
+    const std::optional<bool> completed = run.waitForRunsToEnd(60s);
+    const std::string log = ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(completed, std::optional<bool>(true)) << log;
+
+    EXPECT_EQ(fileBytes(workspace::kDownloadServers), "3/3") << log;
+    EXPECT_EQ(fileBytes(workspace::kUploadServers), "3/3") << log;
+    EXPECT_EQ(fileBytes(workspace::kDownloadSpeed),
+              fileBytes(testing::testDataPath("iperf3/dn_speed_merged.txt")));
 }
 
 }  // namespace
