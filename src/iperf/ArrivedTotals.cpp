@@ -43,16 +43,21 @@ ArrivedTotals::ArrivedTotals(const std::vector<OurIperfServer>& servers, Side si
     looks_.push_back({now, 0});
 }
 
+std::uint64_t ArrivedTotals::countOf(const platform::TcpConnectionBytes& connection) const {
+    // What a server holds beyond a lost segment has arrived: counted by acknowledgements alone,
+    // a loss would hold a second's bytes back and add them to a later second at once.
+    return side_ == Side::ServersReceived ? connection.bytesAcked + connection.bytesSacked
+                                          : connection.bytesReceived;
+}
+
 std::optional<std::uint64_t> ArrivedTotals::totalNow() {
     const auto connections = source_(endpoints_);
     if (!connections) {
         return std::nullopt;
     }
     for (const platform::TcpConnectionBytes& connection : *connections) {
-        const std::uint64_t count =
-            side_ == Side::ServersReceived ? connection.bytesAcked : connection.bytesReceived;
         std::uint64_t& largest = largest_[connection.id];
-        largest = std::max(largest, count);
+        largest = std::max(largest, countOf(connection));
     }
     // A socket that has closed keeps the largest count it was seen with.
     std::uint64_t total = 0;

@@ -13,8 +13,9 @@
 namespace kestova::iperf {
 
 // The per-second totals of what reached the receiving side of a stage's connections, from the
-// kernel's own counts: for an upload the bytes the servers acknowledged on the clients' sockets,
-// for a download the bytes those sockets received. An iperf3 client's own interval lines count
+// kernel's own counts: for an upload the bytes the servers acknowledged on the clients' sockets
+// (with those they hold beyond a loss), for a download the bytes those sockets received. An iperf3
+// client's own interval lines count
 // what it wrote into its socket buffers when it sends, so in an upload's first seconds they show
 // the buffers filling, not the line.
 // The seconds count from the last look before data began to move; a second is added once data
@@ -48,6 +49,7 @@ class ArrivedTotals {
         std::uint64_t bytes = 0;
     };
 
+    std::uint64_t countOf(const platform::TcpConnectionBytes& connection) const;
     std::optional<std::uint64_t> totalNow();
     std::uint64_t bytesAt(double at) const;
     void addWholeSeconds();

@@ -17,8 +17,10 @@ constexpr std::size_t kIperfDefaultStreams = 1;
 constexpr std::uint64_t kIperfDefaultLength = 128 * 1024;
 
 // What a stream carries on a line below a fast one: fewer streams set up sooner and share the
-// line more evenly.
+// line more evenly. A slow line still gets a few streams where it carries them, since a single
+// stream's losses on a short queue leave the line idle for a while.
 constexpr double kMbpsPerStream = 10;
+constexpr std::size_t kSlowLineStreams = 8;
 // A write takes about this long at its stream's share of the line, so that the last write of a
 // run ends soon after the run's ten seconds.
 constexpr double kWriteSeconds = 0.1;
@@ -154,13 +156,15 @@ StageFit fitStageToLine(const std::string& installed, std::optional<double> line
     std::size_t streams = std::min(installedStreams, std::max(fewest, kMostStreams / servers));
     std::uint64_t length = installedLength;
     if (lineMbps && *lineMbps > 0 && *lineMbps < kFastLineMbps) {
-        const double carried =
-            std::floor(*lineMbps * kStreamsPerMbps / static_cast<double>(fewest));
-        servers = std::clamp<std::size_t>(static_cast<std::size_t>(carried), 1, servers);
+        const std::size_t carried =
+            static_cast<std::size_t>(std::floor(*lineMbps * kStreamsPerMbps));
+        const std::size_t wanted =
+            std::max(static_cast<std::size_t>(std::ceil(*lineMbps / kMbpsPerStream)),
+                     std::min(kSlowLineStreams, carried));
+        servers = std::clamp<std::size_t>(carried / fewest, 1, servers);
         const std::size_t most =
             std::max(fewest, std::min(installedStreams, kMostStreams / servers));
-        const double wanted = std::ceil(*lineMbps / kMbpsPerStream / static_cast<double>(servers));
-        streams = std::clamp(static_cast<std::size_t>(wanted), fewest, most);
+        streams = std::clamp(wanted / servers, fewest, most);
         const double streamMbps = *lineMbps / static_cast<double>(streams * servers);
         const double bytes = streamMbps * 1e6 / 8 * kWriteSeconds;
         length = std::min(std::max(wholeKilobytesDown(bytes), kShortestWrite), installedLength);

@@ -22,6 +22,9 @@ struct TcpConnectionBytes {
     std::size_t endpoint = 0;  // index of the endpoint asked for that it is connected to
     std::uint64_t bytesReceived = 0;  // payload bytes that arrived from the peer
     std::uint64_t bytesAcked = 0;     // payload bytes sent that the peer has acknowledged
+    // Bytes sent that the peer holds beyond a gap (selectively acknowledged segments times the
+    // segment size): they have arrived, but are acknowledged in full only once the gap is filled.
+    std::uint64_t bytesSacked = 0;
 };
 
 // Every TCP connection of this host (any process, this network namespace) whose remote end is one

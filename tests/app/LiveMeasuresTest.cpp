@@ -1,6 +1,7 @@
 // What a user sees while a test runs, with the program run as a user runs it against two real
-// iperf3 servers: the live totals grow while each stage runs and end equal to the merged file's
-// per-interval totals; the servers counted, the latency idle and under load, the history line.
+// iperf3 servers: the live totals grow while each stage runs, count what reached the receiving
+// side second by second and agree with the stage's figure; the servers counted, the latency idle
+// and under load, the history line.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,7 +13,6 @@
 #include <vector>
 
 #include "app/ProgramUnderTest.h"
-#include "support/MergedIntervals.h"
 #include "support/RunningTestService.h"
 #include "workspace/WorkspaceFiles.h"
 
@@ -57,7 +57,7 @@ class LiveMeasures : public testing::ProgramUnderTest,
     }
 };
 
-TEST_P(LiveMeasures, GrowWhileTheStagesRunAndEndAtTheMergedTotals) {
+TEST_P(LiveMeasures, GrowWhileTheStagesRunAndAgreeWithTheFigure) {
     if (GetParam().parameters) {
         putFile(workspace::kIperfParameters, *GetParam().parameters + "\n");
     }
@@ -79,9 +79,17 @@ TEST_P(LiveMeasures, GrowWhileTheStagesRunAndEndAtTheMergedTotals) {
     for (const auto& [stage, watched] :
          {std::pair{std::string("dn"), &download}, std::pair{std::string("up"), &upload}}) {
         const std::string live = fileBytes("speedTest/" + stage + "_live.txt");
-        const std::string merged = fileBytes("speedTest/" + stage + "_speed.txt");
-        EXPECT_EQ(live, testing::mergedIntervalLines(merged)) << stage;
-        EXPECT_GE(linesOf(live).size(), 10U) << stage;
+        const std::vector<std::string> seconds = linesOf(live);
+        EXPECT_GE(seconds.size(), 9U) << stage;
+        // Whole seconds of what arrived: their mean is the stage's figure, give or take what a
+        // loopback run on a busy machine varies by.
+        double sum = 0;
+        for (std::size_t k = 0; k < seconds.size(); ++k) {
+            EXPECT_EQ(seconds[k].rfind(std::to_string(k + 1) + ".00 ", 0), 0U) << seconds[k];
+            sum += std::stod(seconds[k].substr(seconds[k].find(' ') + 1));
+        }
+        const double figure = std::stod(fileBytes("speedTest/" + stage + "_figure.txt"));
+        EXPECT_NEAR(sum / static_cast<double>(seconds.size()), figure, figure * 0.25) << live;
         for (const std::string& seen : watched->whileRunning) {
             EXPECT_EQ(live.substr(0, seen.size()), seen) << stage << ": lines shown were changed";
         }

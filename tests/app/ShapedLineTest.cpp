@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -198,6 +199,23 @@ TEST_F(ShapedLine, AnAsymmetricDslLineCompletesBelowItsRatesAndAboveHalfOfThem) 
     };
     expectWithin("downloadResult", 10.0, 20.0);
     expectWithin("uploadResult", 0.5, 1.0);
+
+    // The live totals count what arrived, so no second shows more than the line carries (plus
+    // what a second's measuring edges may add); counted where the clients write, the upload's
+    // first seconds showed the socket buffers filling, many times the line.
+    for (const auto& [path, line] :
+         {std::pair{workspace::kDownloadLive, 20.0}, std::pair{workspace::kUploadLive, 1.0}}) {
+        const std::string live = fileBytes(path);
+        std::istringstream seconds(live);
+        std::string end;
+        double mbps = 0;
+        int count = 0;
+        while (seconds >> end >> mbps) {
+            ++count;
+            EXPECT_LE(mbps, line * 1.25) << path << " at " << end << ":\n" << live;
+        }
+        EXPECT_GE(count, 5) << path << ":\n" << live;
+    }
 }
 
 }  // namespace

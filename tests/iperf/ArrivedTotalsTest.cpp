@@ -83,6 +83,23 @@ TEST(ArrivedTotals, CountWhatTheServersAcknowledgedSecondBySecond) {
     EXPECT_EQ(totals.intervals().size(), 4U);
 }
 
+// After a loss a server acknowledges nothing new until the gap is filled, though the bytes after
+// it keep arriving: they count in the second they arrived, not all at once when the gap fills.
+TEST(ArrivedTotals, BytesAServerHoldsBeyondALossCountWhenTheyArrive) {
+    ScriptedCounts counts;
+    ArrivedTotals totals(kServers, ArrivedTotals::Side::ServersReceived, 0.0, counts.source());
+    for (double now = 0.1; now <= 3.01; now += 0.1) {
+        const auto arrived = static_cast<std::uint64_t>(now * 10 * kMbit);
+        // From 1.0 s to 2.0 s the acknowledgements stand still and the rest is held beyond it.
+        const std::uint64_t acked = now < 1.0 || now > 2.0 ? arrived : 10 * kMbit;
+        counts.set(std::vector<TcpConnectionBytes>{{5, 0, 0, acked, arrived - acked}});
+        ASSERT_TRUE(totals.look(now));
+    }
+    ASSERT_GE(totals.intervals().size(), 2U);
+    EXPECT_NEAR(totals.intervals()[0].mbps, 10.0, 0.01);
+    EXPECT_NEAR(totals.intervals()[1].mbps, 10.0, 0.01);
+}
+
 TEST(ArrivedTotals, ADownloadCountsWhatTheClientsReceived) {
     ScriptedCounts counts;
     ArrivedTotals totals(kServers, ArrivedTotals::Side::ClientsReceived, 0.0, counts.source());

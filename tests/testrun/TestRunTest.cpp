@@ -636,7 +636,7 @@ TEST_F(TestRunFixture, AFigureOverWindowsThatDoNotCoincideCountsEachSecondOnce) 
     EXPECT_EQ(occurrences(log, "the servers measured over different times: "), 2U) << log;
 }
 
-// A slow line, as the probe tells it: the stage runs two streams of short writes against as many
+// A slow line, as the probe tells it: the stage runs a few streams of short writes against as many
 // servers as the line carries, and its scripts say so in their described form.
 TEST_F(TestRunFixture, ASlowLineRunsParametersFittedToIt) {
     installShapedStandIn(
@@ -654,10 +654,10 @@ TEST_F(TestRunFixture, ASlowLineRunsParametersFittedToIt) {
     ASSERT_EQ(completed, std::optional<bool>(true)) << log;
 
     EXPECT_EQ(fileBytes("runDownloadIperf_0.sh"),
-              "iperf/iperf3 -c 127.0.0.1 -p 25301 -f m -P 2 -l 8k --forceflush -R -t 10 > "
+              "iperf/iperf3 -c 127.0.0.1 -p 25301 -f m -P 3 -l 8k --forceflush -R -t 10 > "
               "speedTest/dn_speed_0.txt\n");
     EXPECT_EQ(fileBytes("runUploadIperf_0.sh"),
-              "iperf/iperf3 -c 127.0.0.1 -p 25301 -f m -P 2 -l 8k --forceflush -t 10 > "
+              "iperf/iperf3 -c 127.0.0.1 -p 25301 -f m -P 3 -l 8k --forceflush -t 10 > "
               "speedTest/up_speed_0.txt\n");
     EXPECT_EQ(fileBytes("runDownloadProbe.sh"),
               "iperf/iperf3 -c 127.0.0.1 -p 25301 -f m -P 2 -l 16k --forceflush -R -t 2 > "

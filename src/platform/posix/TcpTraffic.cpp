@@ -157,6 +157,15 @@ std::uint64_t infoField(Bytes info, std::size_t offset) {
     return value;
 }
 
+// A 4-byte field of the tcp_info attribute; 0 when the kernel's struct ends before it.
+std::uint32_t infoField32(Bytes info, std::size_t offset) {
+    std::uint32_t value = 0;
+    if (offset + sizeof value <= info.size()) {
+        std::memcpy(&value, info.data() + offset, sizeof value);
+    }
+    return value;
+}
+
 // One socket of the dump (the message's payload): added to found when it is connected to an
 // endpoint and carries counts.
 void takeSocket(Bytes payload, const std::vector<std::optional<ParsedEndpoint>>& wanted,
@@ -194,6 +203,8 @@ void takeSocket(Bytes payload, const std::vector<std::optional<ParsedEndpoint>>&
     connection.endpoint = index;
     connection.bytesReceived = infoField(info, offsetof(tcp_info, tcpi_bytes_received));
     connection.bytesAcked = infoField(info, offsetof(tcp_info, tcpi_bytes_acked));
+    connection.bytesSacked = std::uint64_t{infoField32(info, offsetof(tcp_info, tcpi_sacked))} *
+                             infoField32(info, offsetof(tcp_info, tcpi_snd_mss));
     found.push_back(connection);
 }
 
