@@ -208,6 +208,17 @@ INSTANTIATE_TEST_SUITE_P(
                  {"Measuring", "Failed", "Only"},
                  // Without live lines the chart takes the merged files' intervals.
                  {{kProgressLook, "completed"}, {kDownloadPoints, "1"}, {kUploadPoints, "1"}}},
+        // Where the servers did not measure over the same time, the stage's figure file gives
+        // the figure that counts each second once, not the merged file's sum.
+        PageCase{"figures_that_count_each_second_once",
+                 {{"dn_status.txt", "2"},
+                  {"up_status.txt", "2"},
+                  {"dn_speed.txt", kDownloadMerged},
+                  {"up_speed.txt", kUploadMerged},
+                  {"dn_figure.txt", "33785.14"},
+                  {"up_figure.txt", "42955.00"}},
+                 {"Your connection: Download 33785.14 Mbit/s, Upload 42955.00 Mbit/s"},
+                 {"40942.00"}},
         PageCase{"both_completed_with_a_server_note",
                  completedWithAServerNote(),
                  {"Download\nCompleted\n40942.00Mbit/s\nOnly 2 of 3 test servers completed; this "
