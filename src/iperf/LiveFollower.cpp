@@ -38,8 +38,8 @@ void LiveFollower::serverEnded(std::size_t index) {
 
 std::vector<std::optional<double>> LiveFollower::finish(const std::vector<IntervalTotal>& merged) {
     stop();
-    // One last look, the own thread having ended: an output completed since its last look gets
-    // its end time too.
+    // One last look, the own thread having ended: an output written since its last look gets its
+    // start too.
     {
         const std::lock_guard<std::mutex> guard(lock_);
         totals_.follow(ended_, now());
@@ -47,7 +47,7 @@ std::vector<std::optional<double>> LiveFollower::finish(const std::vector<Interv
     writeWorkspaceFile(livePath_, arrivals_ && arrivals_->moving()
                                       ? liveText(arrivals_->intervals())
                                       : liveText(merged));
-    return totals_.completionTimes();
+    return totals_.measuringStarts();
 }
 
 void LiveFollower::stop() {

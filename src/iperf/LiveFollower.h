@@ -22,8 +22,9 @@ namespace kestova::iperf {
 // empties the file at once, looks at the servers' outputs every period on a thread of its own,
 // and writes the file whole whenever an interval was added; finish leaves in it the merged
 // per-interval totals, so that what the page drew ends equal to the stage's result.
-// It also notes when each output ended on the stage's clock (the time of the look that read its
-// "iperf Done."), so that the stage can tell whether its servers measured over the same time.
+// It also notes when each server's run began to measure on the stage's clock (from the look that
+// read its first interval line), so that the stage can tell whether its servers measured over the
+// same time.
 // Contract: made, told of the merge (finish) and ended by the stage's thread; serverEnded may be
 // called from any thread (the workers). The own thread only reads the outputs and writes the live
 // file; it ends by itself once every output is complete, and within one period of finish or of
@@ -49,8 +50,8 @@ class LiveFollower {
     void serverEnded(std::size_t index);
 
     // Stops following and writes the merged per-interval totals (or, when arrivals were counted,
-    // the seconds of what arrived). Returns when each output ended, in seconds from the
-    // follower's start (nothing for one it never saw complete).
+    // the seconds of what arrived). Returns when each server's run began to measure, in seconds
+    // from the follower's start (nothing for one it never saw an interval of).
     std::vector<std::optional<double>> finish(const std::vector<IntervalTotal>& merged);
 
   private:

@@ -1,5 +1,6 @@
 #include "iperf/LiveTotals.h"
 
+#include <charconv>
 #include <utility>
 
 #include "iperf/IperfOutput.h"
@@ -11,6 +12,13 @@ namespace {
 
 // What one look reads of an output at most; the rest waits for the next look.
 constexpr std::size_t kLargestRead = 1 << 20;
+
+// An interval's end as iperf3 prints it ("1.00"); intervalEndOf gives only such texts.
+double secondsOf(std::string_view text) {
+    double seconds = 0;
+    std::from_chars(text.data(), text.data() + text.size(), seconds);
+    return seconds;
+}
 
 }  // namespace
 
@@ -32,15 +40,12 @@ bool LiveTotals::follow(const std::vector<bool>& ended, double now) {
             continue;
         }
         const bool clientEnded = index < ended.size() && ended[index];
-        readAppended(output);
+        readAppended(output, now);
         if (clientEnded && output.rewritten && !output.partialLine.empty()) {
             // A client that has ended wrote its last line, feed or not.
-            takeLine(output, std::exchange(output.partialLine, {}));
+            takeLine(output, std::exchange(output.partialLine, {}), now);
         }
         output.ended = output.ended || clientEnded || output.complete;
-        if (output.complete) {
-            output.completedAt = now;
-        }
     }
     const std::size_t known = intervals_.size();
     addCompleteIntervals();
@@ -65,16 +70,16 @@ bool LiveTotals::allComplete() const {
     return true;
 }
 
-std::vector<std::optional<double>> LiveTotals::completionTimes() const {
-    std::vector<std::optional<double>> times;
-    times.reserve(outputs_.size());
+std::vector<std::optional<double>> LiveTotals::measuringStarts() const {
+    std::vector<std::optional<double>> starts;
+    starts.reserve(outputs_.size());
     for (const Output& output : outputs_) {
-        times.push_back(output.completedAt);
+        starts.push_back(output.startedAt);
     }
-    return times;
+    return starts;
 }
 
-void LiveTotals::readAppended(Output& output) {
+void LiveTotals::readAppended(Output& output, double now) {
     std::optional<platform::FileTail> tail =
         platform::readFileTail(output.path, output.offset, kLargestRead);
     if (!tail) {
@@ -106,16 +111,21 @@ void LiveTotals::readAppended(Output& output) {
         }
         output.partialLine.append(bytes.substr(0, feed));
         bytes.remove_prefix(feed + 1);
-        takeLine(output, std::exchange(output.partialLine, {}));
+        takeLine(output, std::exchange(output.partialLine, {}), now);
     }
 }
 
-void LiveTotals::takeLine(Output& output, std::string_view line) {
+void LiveTotals::takeLine(Output& output, std::string_view line, double now) {
     if (!line.empty() && line.back() == '\r') {
         line.remove_suffix(1);
     }
     if (isSummaryLine(line)) {
         output.summaries.emplace_back(line);
+        if (!output.startedAt) {
+            if (const auto end = intervalEndOf(line)) {
+                output.startedAt = now - secondsOf(*end);
+            }
+        }
     }
     // Lines after the marker belong to no run the merge counts.
     output.complete = output.complete || holdsDoneMarker(line);

@@ -33,8 +33,12 @@ class LiveTotals {
     // True when every output has been read to its "iperf Done.".
     bool allComplete() const;
 
-    // For each output, the time of the look that read its "iperf Done.": when its run ended.
-    std::vector<std::optional<double>> completionTimes() const;
+    // For each output, when its run began to measure on the stage's clock: the time of the look
+    // that read its first interval line, less that interval's end. Where iperf3 writes each
+    // interval as it ends, that is the run's own start; the end of an output (its "iperf Done.")
+    // comes only after the client and the server have exchanged their results, which a loss on
+    // a slow line can hold back for a while.
+    std::vector<std::optional<double>> measuringStarts() const;
 
     const std::vector<IntervalTotal>& intervals() const { return intervals_; }
 
@@ -47,12 +51,12 @@ class LiveTotals {
         std::string partialLine;
         std::vector<std::string> summaries;
         bool complete = false;  // its "iperf Done." was read
-        std::optional<double> completedAt;
+        std::optional<double> startedAt;
         bool ended = false;
     };
 
-    static void readAppended(Output& output);
-    static void takeLine(Output& output, std::string_view line);
+    static void readAppended(Output& output, double now);
+    static void takeLine(Output& output, std::string_view line, double now);
     void addCompleteIntervals();
 
     std::vector<Output> outputs_;

@@ -29,11 +29,11 @@ std::optional<double> numberOf(const std::string& text) {
 
 // From the first start to the last end, in seconds.
 double spanOf(const std::vector<MeasuredWindow>& windows) {
-    double firstStart = windows.front().startedAt();
-    double lastEnd = windows.front().endedAt;
+    double firstStart = windows.front().startedAt;
+    double lastEnd = windows.front().endedAt();
     for (const MeasuredWindow& window : windows) {
-        firstStart = std::min(firstStart, window.startedAt());
-        lastEnd = std::max(lastEnd, window.endedAt);
+        firstStart = std::min(firstStart, window.startedAt);
+        lastEnd = std::max(lastEnd, window.endedAt());
     }
     return lastEnd - firstStart;
 }
@@ -44,9 +44,9 @@ bool windowsCoincide(const std::vector<MeasuredWindow>& windows) {
     if (windows.size() < 2) {
         return true;
     }
-    return spreadOf(windows, [](const MeasuredWindow& w) { return w.startedAt(); }) <=
+    return spreadOf(windows, [](const MeasuredWindow& w) { return w.startedAt; }) <=
                kCoincidingSeconds &&
-           spreadOf(windows, [](const MeasuredWindow& w) { return w.endedAt; }) <=
+           spreadOf(windows, [](const MeasuredWindow& w) { return w.endedAt(); }) <=
                kCoincidingSeconds;
 }
 

@@ -12,13 +12,13 @@
 // itself. The sum of their bitrates then counts those seconds twice and can exceed the line.
 namespace kestova::iperf {
 
-// One counted server: its receiver's total, and when its output ended on the stage's clock (in
-// seconds). Its window is the total's seconds up to that end.
+// One counted server: its receiver's total, and when its run began to measure on the stage's
+// clock (in seconds). Its window is the total's seconds from that start.
 struct MeasuredWindow {
     ReceiverTotal total;
-    double endedAt = 0;
+    double startedAt = 0;
 
-    double startedAt() const { return endedAt - total.seconds; }
+    double endedAt() const { return startedAt + total.seconds; }
 };
 
 // Windows coincide when their starts lie within this of each other, and so do their ends.

@@ -17,16 +17,16 @@ bool isDownload(StageDirection direction) {
 // The windows of the servers the merge counted; none when one of them is not known, since then
 // the stage cannot tell whether they coincide.
 std::vector<iperf::MeasuredWindow> windowsOf(const StageMerge& merge,
-                                             const std::vector<std::optional<double>>& endedAt) {
+                                             const std::vector<std::optional<double>>& startedAt) {
     std::vector<iperf::MeasuredWindow> windows;
     for (std::size_t index = 0; index < merge.receivers.size(); ++index) {
         if (!merge.receivers[index]) {
             continue;
         }
-        if (index >= endedAt.size() || !endedAt[index]) {
+        if (index >= startedAt.size() || !startedAt[index]) {
             return {};
         }
-        windows.push_back({*merge.receivers[index], *endedAt[index]});
+        windows.push_back({*merge.receivers[index], *startedAt[index]});
     }
     return windows;
 }
@@ -34,8 +34,9 @@ std::vector<iperf::MeasuredWindow> windowsOf(const StageMerge& merge,
 }  // namespace
 
 void StageWatch::writeStageFigure(const StageMerge& merge,
-                                  const std::vector<std::optional<double>>& endedAt) {
-    const iperf::StageFigure figure = iperf::stageFigureOf(merge.figure, windowsOf(merge, endedAt));
+                                  const std::vector<std::optional<double>>& startedAt) {
+    const iperf::StageFigure figure =
+        iperf::stageFigureOf(merge.figure, windowsOf(merge, startedAt));
     if (figure.explanation) {
         runLog() << *figure.explanation;
     }
@@ -65,8 +66,8 @@ void StageWatch::clientsEnded() {
 }
 
 void StageWatch::merged(const StageMerge& merge) {
-    const std::vector<std::optional<double>> endedAt = live_.finish(merge.intervals);
-    writeStageFigure(merge, endedAt);
+    const std::vector<std::optional<double>> startedAt = live_.finish(merge.intervals);
+    writeStageFigure(merge, startedAt);
     const ServerCount count{merge.serversCompleted, merge.serversRun};
     (isDownload(direction_) ? measures_.downloadServers : measures_.uploadServers) = count;
     writeWorkspaceFile(

@@ -36,7 +36,7 @@ class StageWatch {
 
   private:
     void writeStageFigure(const StageMerge& merge,
-                          const std::vector<std::optional<double>>& endedAt);
+                          const std::vector<std::optional<double>>& startedAt);
 
     TestMeasures& measures_;
     const StageDirection direction_;

@@ -38,32 +38,32 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Where the servers measured together, the merged figure stands to the byte.
         WindowsCase{
-            "same_time", {{{940, 10.0}, 11.0}, {{938.5, 10.0}, 11.1}}, "1878.50", "1878.50", false},
+            "same_time", {{{940, 10.0}, 1.0}, {{938.5, 10.0}, 1.1}}, "1878.50", "1878.50", false},
         WindowsCase{"within_a_quarter_second",
-                    {{{5, 10.0}, 11.0}, {{5, 10.0}, 11.25}},
+                    {{{5, 10.0}, 1.0}, {{5, 10.0}, 1.25}},
                     "10.00",
                     "10.00",
                     false},
-        WindowsCase{"one_server", {{{0.96, 10.05}, 12.0}}, "0.96", "0.96", false},
+        WindowsCase{"one_server", {{{0.96, 10.05}, 1.95}}, "0.96", "0.96", false},
         WindowsCase{"windows_unknown", {}, "10.91", "10.91", false},
         WindowsCase{
-            "no_merged_figure", {{{5, 10.0}, 11.0}, {{5, 10.0}, 14.0}}, "error", "error", false},
+            "no_merged_figure", {{{5, 10.0}, 1.0}, {{5, 10.0}, 4.0}}, "error", "error", false},
         // A server that began three seconds late: each had the line to itself for three
         // seconds, so the sum of their averages is 1.3 times the line; over the 13 seconds in
         // which either measured, they received 10 Mbit/s.
         WindowsCase{"three_seconds_apart",
-                    {{{6.5, 10.0}, 11.0}, {{6.5, 10.0}, 14.0}},
+                    {{{6.5, 10.0}, 1.0}, {{6.5, 10.0}, 4.0}},
                     "13.00",
                     "10.00",
                     true},
         // Windows of different lengths that start together but end apart.
-        WindowsCase{"ends_apart", {{{10, 10.0}, 10.0}, {{5, 8.0}, 10.0}}, "15.00", "14.00", true}),
+        WindowsCase{"ends_apart", {{{10, 10.0}, 0.0}, {{5, 8.0}, 0.0}}, "15.00", "14.00", true}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(StageFigureOfWindows, NeverExceedsTheMergedFigure) {
     // Windows that do not coincide by their starts though their union is no longer than the
     // longest one: the figure over them is the merged one at most.
-    const std::vector<MeasuredWindow> windows = {{{3, 10.0}, 10.0}, {{3, 1.0}, 5.0}};
+    const std::vector<MeasuredWindow> windows = {{{3, 10.0}, 0.0}, {{3, 1.0}, 4.0}};
     EXPECT_EQ(stageFigureOf("6.00", windows).text, "3.30");
     EXPECT_EQ(stageFigureOf("3.10", windows).text, "3.10");
 }
