@@ -1,10 +1,7 @@
 #include "iperf/IperfOutput.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "iperf/SummaryLines.h"
-#include "workspace/StatusFile.h"
+#include "platform/TextFile.h"
 
 namespace kestova::iperf {
 
@@ -88,13 +85,8 @@ std::string figureOfMergedLines(const std::vector<std::string>& lines) {
 }
 
 void emptyOutputFile(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
-    if (!error && (std::filesystem::is_symlink(status) || std::filesystem::is_fifo(status) ||
-                   std::filesystem::is_socket(status))) {
-        std::filesystem::remove(path, error);
-    }
-    writeWorkspaceFile(path, "");
+    // A name that cannot be made a file of this program's own fails its script's start later.
+    static_cast<void>(platform::createFreshFile(path));
 }
 
 }  // namespace kestova::iperf

@@ -31,9 +31,9 @@ std::string uploadOutputPath(std::size_t index);    // speedTest/up_speed_<index
 std::string downloadProbeOutputPath();              // speedTest/dn_probe.txt
 std::string uploadProbeOutputPath();                // speedTest/up_probe.txt
 
-// Makes a server's output an empty file of its own before its script runs. The script's ">"
-// writes through whatever stands at the name, so a link (or a pipe) planted there is removed
-// first, never what it points to; a name that cannot be cleared is left to the script to fail.
+// Makes a server's output an empty file when its stage starts, so that nothing an earlier test
+// left there counts (platform::createFreshFile: a link or pipe at the name is removed, never what
+// it points to). Each script's start makes its output afresh once more (startScriptWritingInto).
 void emptyOutputFile(const std::string& path);
 
 // The figure of an output's lines: the text between "Bytes" and "Mbits/sec" on the line two above

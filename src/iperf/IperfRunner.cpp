@@ -4,6 +4,8 @@
 #include <string_view>
 
 #include "iperf/IperfCommandScripts.h"
+#include "iperf/IperfOutput.h"
+#include "iperf/ScriptStart.h"
 #include "platform/ChildProcess.h"
 #include "platform/ProgramFolder.h"
 #include "workspace/RunLog.h"
@@ -12,11 +14,11 @@ namespace kestova {
 
 namespace {
 
-void runScript(std::string_view runnerName, const std::string& scriptPath, std::size_t index,
-               std::chrono::milliseconds wait) {
+void runScript(std::string_view runnerName, const std::string& scriptPath,
+               const std::string& outputPath, std::size_t index, std::chrono::milliseconds wait) {
     runLog() << "start run " << runnerName << " index:" << index << " " << currentTimestamp();
     std::optional<platform::ChildProcess> script =
-        platform::ChildProcess::startShellScript(scriptPath);
+        iperf::startScriptWritingInto(scriptPath, outputPath);
     if (!script) {
         return;
     }
@@ -35,11 +37,13 @@ std::string uploadScriptFullPath(std::size_t index) {
 }
 
 void runDownloadIperf(std::size_t index, std::chrono::milliseconds wait) {
-    runScript("runDownloadIperf", downloadScriptFullPath(index), index, wait);
+    runScript("runDownloadIperf", downloadScriptFullPath(index), iperf::downloadOutputPath(index),
+              index, wait);
 }
 
 void runUploadIperf(std::size_t index, std::chrono::milliseconds wait) {
-    runScript("runUploadIperf", uploadScriptFullPath(index), index, wait);
+    runScript("runUploadIperf", uploadScriptFullPath(index), iperf::uploadOutputPath(index), index,
+              wait);
 }
 
 }  // namespace kestova

@@ -2,6 +2,7 @@
 
 #include "iperf/IperfCommandScripts.h"
 #include "iperf/IperfOutput.h"
+#include "iperf/ScriptStart.h"
 #include "iperf/SummaryLines.h"
 #include "platform/ChildProcess.h"
 #include "platform/ProgramFolder.h"
@@ -15,7 +16,7 @@ namespace {
 std::optional<double> runProbe(const std::string& scriptPath, const std::string& outputPath,
                                std::chrono::milliseconds wait) {
     std::optional<platform::ChildProcess> probe =
-        platform::ChildProcess::startShellScript(platform::inCurrentFolder(scriptPath));
+        startScriptWritingInto(platform::inCurrentFolder(scriptPath), outputPath);
     if (!probe) {
         return std::nullopt;
     }
@@ -38,7 +39,6 @@ std::optional<double> probeLine(const OurIperfServer& server, const std::string&
     const char* direction = download ? "download" : "upload";
     const std::string output = download ? downloadProbeOutputPath() : uploadProbeOutputPath();
     runLog() << "start probe " << direction << "... " << currentTimestamp();
-    emptyOutputFile(output);
     writeProbeScript(server, parameters, download, seconds);
     const std::optional<double> rate =
         runProbe(download ? downloadProbeScriptPath() : uploadProbeScriptPath(), output, wait);

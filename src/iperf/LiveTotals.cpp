@@ -79,6 +79,14 @@ std::vector<std::optional<double>> LiveTotals::measuringStarts() const {
     return starts;
 }
 
+std::size_t LiveTotals::heldBytes() const {
+    std::size_t held = 0;
+    for (const Output& output : outputs_) {
+        held += output.partialLine.size();
+    }
+    return held;
+}
+
 void LiveTotals::readAppended(Output& output, double now) {
     std::optional<platform::FileTail> tail =
         platform::readFileTail(output.path, output.offset, kLargestRead);
@@ -95,6 +103,7 @@ void LiveTotals::readAppended(Output& output, double now) {
         // Written anew from its start: follow it again from there.
         output.offset = 0;
         output.partialLine.clear();
+        output.overlong = false;
         output.summaries.clear();
         tail = platform::readFileTail(output.path, 0, kLargestRead);
         if (!tail) {
@@ -106,13 +115,24 @@ void LiveTotals::readAppended(Output& output, double now) {
     while (!output.complete) {
         const std::size_t feed = bytes.find('\n');
         if (feed == std::string_view::npos) {
-            output.partialLine.append(bytes);
+            holdPartial(output, bytes);
             return;
         }
-        output.partialLine.append(bytes.substr(0, feed));
+        holdPartial(output, bytes.substr(0, feed));
         bytes.remove_prefix(feed + 1);
-        takeLine(output, std::exchange(output.partialLine, {}), now);
+        if (!std::exchange(output.overlong, false)) {
+            takeLine(output, std::exchange(output.partialLine, {}), now);
+        }
     }
+}
+
+void LiveTotals::holdPartial(Output& output, std::string_view bytes) {
+    if (output.overlong || output.partialLine.size() + bytes.size() > kLongestLine) {
+        output.partialLine.clear();
+        output.overlong = true;
+        return;
+    }
+    output.partialLine.append(bytes);
 }
 
 void LiveTotals::takeLine(Output& output, std::string_view line, double now) {

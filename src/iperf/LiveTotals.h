@@ -18,6 +18,10 @@ namespace kestova::iperf {
 // Contract: one owner, one thread; it only reads the outputs.
 class LiveTotals {
   public:
+    // The longest line held: a longer run of bytes without a line feed is no line of iperf3's
+    // and is dropped, up to and with its line feed, so that an output never grows what is held.
+    static constexpr std::size_t kLongestLine = 64 * 1024;
+
     // Notes the outputs "speedTest/<baseName>_<i>.txt" as they are before the stage's clients
     // start: an output left by an earlier run counts only once its script has rewritten it.
     LiveTotals(std::string_view baseName, std::size_t serverCount);
@@ -42,13 +46,17 @@ class LiveTotals {
 
     const std::vector<IntervalTotal>& intervals() const { return intervals_; }
 
+    // The bytes held of lines not yet ended, over all outputs.
+    std::size_t heldBytes() const;
+
   private:
     struct Output {
         std::string path;
         std::optional<std::pair<std::uint64_t, std::int64_t>> before;  // size, last change
         bool rewritten = false;
         std::uint64_t offset = 0;
-        std::string partialLine;
+        std::string partialLine;  // at most kLongestLine bytes
+        bool overlong = false;    // the bytes since the last line feed exceeded kLongestLine
         std::vector<std::string> summaries;
         bool complete = false;  // its "iperf Done." was read
         std::optional<double> startedAt;
@@ -56,6 +64,7 @@ class LiveTotals {
     };
 
     static void readAppended(Output& output, double now);
+    static void holdPartial(Output& output, std::string_view bytes);
     static void takeLine(Output& output, std::string_view line, double now);
     void addCompleteIntervals();
 

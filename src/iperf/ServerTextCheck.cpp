@@ -33,26 +33,4 @@ bool isAcceptableServerPort(std::string_view text) {
     return value >= 1 && value <= 65535;
 }
 
-std::string withControlCharactersEscaped(std::string_view text) {
-    constexpr char kHex[] = "0123456789abcdef";
-    std::string shown;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\n') {
-            shown += "\\n";
-        } else if (c == '\r') {
-            shown += "\\r";
-        } else if (c == '\t') {
-            shown += "\\t";
-        } else if (byte < 0x20 || byte == 0x7f) {
-            shown += "\\x";
-            shown += kHex[byte >> 4];
-            shown += kHex[byte & 0xf];
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
-
 }  // namespace kestova

@@ -14,7 +14,4 @@ bool isAcceptableServerAddress(std::string_view text);
 // One to five digits with a value from 1 to 65535.
 bool isAcceptableServerPort(std::string_view text);
 
-// The text with control characters shown as escapes (\n, \r, \t, \xHH), for the run log.
-std::string withControlCharactersEscaped(std::string_view text);
-
 }  // namespace kestova

@@ -16,8 +16,9 @@ struct FileTail {
 };
 
 // Opens the file, notes its size and last change, reads from the offset to its end (at most
-// maxBytes) and closes it; nothing when it cannot be opened. A file shorter than the offset gives
-// no bytes.
+// maxBytes) and closes it; nothing when it cannot be opened or is not a regular file (a pipe, a
+// folder, a symbolic link, which is not followed: each reads as missing, at once). A file shorter
+// than the offset gives no bytes.
 std::optional<FileTail> readFileTail(const std::string& path, std::uint64_t offset,
                                      std::size_t maxBytes);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,23 @@ namespace kestova::platform {
 // file, its folder is missing or read-only, or the bytes could not all be written. No descriptor
 // reaches a child.
 bool writeWholeFile(const std::string& path, std::string_view bytes);
+
+// Which file a name stood for when it was made: a later look tells whether the name still does.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// Makes a fresh empty file at the name for a child's redirection to write into. Whatever stands
+// there (a file, a symbolic link, never what it points to, a pipe; not a folder) is removed, and
+// the file is created exclusively and without following a link, so that nothing planted at the
+// name between the removal and the creation is written through: the creation then fails and is
+// tried again, a few times. Nothing when no file of this call's own stands at the name.
+std::optional<FileIdentity> createFreshFile(const std::string& path);
+
+// True when the name stands, without following a link, for the regular file of that identity.
+bool nameStandsFor(const std::string& path, const FileIdentity& identity);
 
 // The whole content, byte for byte; nothing when the file cannot be opened or is not a regular
 // file.

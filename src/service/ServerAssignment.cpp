@@ -9,6 +9,7 @@
 #include "service/RequestLines.h"
 #include "workspace/RunLog.h"
 #include "workspace/StatusFile.h"
+#include "workspace/TextEscape.h"
 #include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
@@ -29,26 +30,28 @@ bool valueAfter(std::string_view item, std::string_view key, std::string& value)
     return true;
 }
 
+// The server as the run log names it: the service's texts with their control characters escaped.
+std::string namedInLog(const NamedServer& named) {
+    return "IP address: " + withControlCharactersEscaped(named.server.ipAddress) +
+           " , port: " + withControlCharactersEscaped(named.server.port);
+}
+
 void logServers(const AssignmentReply& reply) {
     for (const NamedServer& named : reply.servers) {
         switch (named.fate) {
             case ServerFate::Kept:
-                runLog() << "our iperf server | IP address: " << named.server.ipAddress
-                         << " , port: " << named.server.port;
+                runLog() << "our iperf server | " << namedInLog(named);
                 break;
             case ServerFate::Rejected:
-                runLog() << "rejected iperf server, not a plain address and port | IP address: "
-                         << withControlCharactersEscaped(named.server.ipAddress)
-                         << " , port: " << withControlCharactersEscaped(named.server.port);
+                runLog() << "rejected iperf server, not a plain address and port | "
+                         << namedInLog(named);
                 break;
             case ServerFate::Repeated:
-                runLog() << "repeated iperf server, runs once | IP address: "
-                         << named.server.ipAddress << " , port: " << named.server.port;
+                runLog() << "repeated iperf server, runs once | " << namedInLog(named);
                 break;
             case ServerFate::LeftOut:
                 runLog() << "iperf server left out, at most " << kMaxServersInTest
-                         << " in one test | IP address: " << named.server.ipAddress
-                         << " , port: " << named.server.port;
+                         << " in one test | " << namedInLog(named);
                 break;
         }
     }

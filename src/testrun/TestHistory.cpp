@@ -94,6 +94,28 @@ std::string historyLine(const HistoryEntry& entry) {
            entry.outcome + "\n";
 }
 
+namespace {
+
+// The history's header line and its last kHistoryTests lines; every line ends with its feed.
+std::string withLastTestsOnly(const std::string& content) {
+    const std::size_t headerEnd = content.find('\n');
+    if (headerEnd == std::string::npos) {
+        return content;
+    }
+    // Back from the last line feed, past kHistoryTests of them: the oldest line kept starts there.
+    std::size_t start = content.size() - 1;
+    for (std::size_t lines = 0; lines < kHistoryTests; ++lines) {
+        const std::size_t feed = content.rfind('\n', start - 1);
+        if (feed == headerEnd || feed == std::string::npos) {
+            return content;
+        }
+        start = feed;
+    }
+    return content.substr(0, headerEnd + 1) + content.substr(start + 1);
+}
+
+}  // namespace
+
 bool appendToHistory(const HistoryEntry& entry) {
     // Two tests may end at once (Restart while the last report is still being sent): one append
     // at a time, so that neither line is lost.
@@ -115,6 +137,7 @@ bool appendToHistory(const HistoryEntry& entry) {
         content += "\n";
     }
     content += historyLine(entry);
+    content = withLastTestsOnly(content);
     const std::string copy = path + ".new";
     if (!platform::writeWholeFile(copy, content)) {
         std::filesystem::remove(copy, error);

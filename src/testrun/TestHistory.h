@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <ctime>
 #include <string>
 
@@ -36,8 +37,12 @@ HistoryEntry historyWithoutStages(const std::string& errorCode, std::time_t ende
 // The entry's fields joined by commas, and a line feed.
 std::string historyLine(const HistoryEntry& entry);
 
-// Appends the entry's line to speedTest/history.csv, which is created with its header line. The
-// file is written whole to a temporary copy that then takes its place, so that it is never left
+// The tests history.csv keeps: the last ones, after its header line.
+inline constexpr std::size_t kHistoryTests = 1000;
+
+// Appends the entry's line to speedTest/history.csv, which is created with its header line, and
+// drops the oldest lines beyond the last kHistoryTests, so that the file never grows without bound.
+// The file is written whole to a temporary copy that then takes its place, so that it is never left
 // half written; when the file there cannot be read, or the copy cannot be written, nothing
 // changes. False then.
 bool appendToHistory(const HistoryEntry& entry);

@@ -8,6 +8,7 @@
 
 #include "platform/LocalTime.h"
 #include "workspace/InPlaceLine.h"
+#include "workspace/TextEscape.h"
 
 namespace kestova {
 
@@ -22,8 +23,10 @@ void sendRunLogTo(RunLogStream stream) {
 }
 
 RunLogLine::~RunLogLine() {
-    text_ << '\n';
-    const std::string line = std::move(text_).str();
+    // Whatever a line carries (a service's or a server's text, an error's message), no control
+    // character of it reaches the terminal; a line feed inside stays, as in a merged output.
+    std::string line = withControlCharactersEscaped(std::move(text_).str(), LineFeeds::Kept);
+    line += '\n';
     writeAroundInPlaceLine(
         runLogStream.load() == RunLogStream::StandardError ? std::cerr : std::cout, line);
 }

@@ -1,7 +1,11 @@
 #include "iperf/LiveTotals.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -15,6 +19,7 @@
 #include "support/MergedIntervals.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/TestData.h"
+#include "support/WaitUntil.h"
 
 namespace kestova {
 namespace {
@@ -173,6 +178,79 @@ TEST_F(LiveTotalsOfServers, AnEndedClientsLastLineCountsWithoutItsLineFeed) {
     EXPECT_FALSE(totals.follow({false}));
     EXPECT_TRUE(totals.follow({true}));
     EXPECT_EQ(iperf::liveText(totals.intervals()), "1.00 42.50\n");
+}
+
+// What one output gains look by look, the bytes held of its unended line after the last look, and
+// the live totals once its client has ended.
+struct PartialLineCase {
+    const char* name;
+    std::vector<std::string> looks;
+    std::size_t held;
+    std::string live;
+};
+
+class PartialLine : public testing::ProgramFolderTest,
+                    public ::testing::WithParamInterface<PartialLineCase> {};
+
+std::string interval(const std::string& span, const std::string& rate) {
+    return "[SUM]   " + span + "   sec  1.00 GBytes  " + rate + " Mbits/sec\n";
+}
+
+TEST_P(PartialLine, HoldsAtMostTheLongestLineAndDropsALongerRun) {
+    iperf::LiveTotals totals("dn_speed", 1);
+    std::string written;
+    for (const std::string& look : GetParam().looks) {
+        written += look;
+        putFile("speedTest/dn_speed_0.txt", written);
+        totals.follow({false});
+    }
+    EXPECT_EQ(totals.heldBytes(), GetParam().held);
+    totals.follow({true});
+    EXPECT_EQ(iperf::liveText(totals.intervals()), GetParam().live);
+}
+
+constexpr std::size_t kLongest = iperf::LiveTotals::kLongestLine;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PartialLine,
+    ::testing::Values(
+        PartialLineCase{"a_line_without_its_feed_is_held", {"Connecting to host"}, 18, ""},
+        PartialLineCase{"the_longest_line_is_held", {std::string(kLongest, 'x')}, kLongest, ""},
+        PartialLineCase{"one_byte_more_is_dropped", {std::string(kLongest + 1, 'x')}, 0, ""},
+        PartialLineCase{"a_run_over_many_looks_is_dropped",
+                        std::vector<std::string>(40, std::string(16 * 1024, 'x')), 0, ""},
+        PartialLineCase{"the_line_after_a_dropped_run_counts",
+                        {std::string(kLongest + 1, 'x'), "\n" + interval("0.00-1.00", "5")},
+                        0,
+                        "1.00 5.00\n"},
+        PartialLineCase{
+            "a_summary_ending_a_dropped_run_is_dropped_with_it",
+            {std::string(kLongest, 'x') + interval("0.00-1.00", "9") + interval("1.00-2.00", "5")},
+            0,
+            "2.00 5.00\n"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// A pipe at an output name reads as missing at once: it neither holds the follower nor counts.
+TEST_F(LiveTotalsOfServers, APipeAtAnOutputNameIsNotWaitedOn) {
+    iperf::LiveTotals totals("dn_speed", 2);
+    ASSERT_EQ(::mkfifo("speedTest/dn_speed_1.txt", 0600), 0);
+    putFile("speedTest/dn_speed_0.txt", intervalLine("0.00-1.00", "100"));
+    std::atomic<bool> followed{false};
+    std::thread follower([&] {
+        totals.follow({false, true});
+        followed = true;
+    });
+    const bool returned = test::waitUntil([&] { return followed.load(); }, 10s);
+    if (!returned) {
+        // Give the blocked open a writer, so that the thread can be joined.
+        const int fd = ::open("speedTest/dn_speed_1.txt", O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    follower.join();
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(iperf::liveText(totals.intervals()), "1.00 100.00\n");
 }
 
 TEST_F(LiveTotalsOfServers, AnOutputWrittenAnewIsFollowedFromItsStart) {

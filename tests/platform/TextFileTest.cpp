@@ -210,6 +210,60 @@ TEST_F(TextFile, NoChildInheritsADescriptorOfAFile) {
     busy.join();
     EXPECT_EQ(leaked, "");
 }
+// Whatever stands at an output name, a fresh file of this program's own replaces it; what a link
+// points to is left as it is.
+struct FreshFileCase {
+    const char* name;
+    std::function<void()> plant;
+};
+
+class FreshFile : public TextFile, public ::testing::WithParamInterface<FreshFileCase> {};
+
+TEST_P(FreshFile, ReplacesWhatStandsAtTheNameByAnEmptyFileOfItsOwn) {
+    plantFile("outside.txt", "keep");
+    GetParam().plant();
+    const std::optional<FileIdentity> made = createFreshFile("speedTest/x.txt");
+    ASSERT_TRUE(made);
+    EXPECT_TRUE(nameStandsFor("speedTest/x.txt", *made));
+    EXPECT_FALSE(std::filesystem::is_symlink("speedTest/x.txt"));
+    EXPECT_EQ(bytesOf("speedTest/x.txt"), "");
+    EXPECT_EQ(bytesOf("outside.txt"), "keep");
+    EXPECT_EQ(workspaceEntries(), std::set<std::string>{"x.txt"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FreshFile,
+    ::testing::Values(
+        FreshFileCase{"nothing", [] {}},
+        FreshFileCase{"an_earlier_output", [] { plantFile("speedTest/x.txt", "earlier"); }},
+        FreshFileCase{"link_to_a_file_outside",
+                      [] { std::filesystem::create_symlink(kOutside, "speedTest/x.txt"); }},
+        FreshFileCase{"link_to_a_missing_file",
+                      [] { std::filesystem::create_symlink("../none.txt", "speedTest/x.txt"); }},
+        FreshFileCase{"pipe", [] { ASSERT_EQ(::mkfifo("speedTest/x.txt", 0600), 0); }}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(TextFile, AFolderAtAnOutputNameIsNoFreshFile) {
+    std::filesystem::create_directory("speedTest/x.txt");
+    EXPECT_FALSE(createFreshFile("speedTest/x.txt"));
+    EXPECT_TRUE(std::filesystem::is_directory("speedTest/x.txt"));
+}
+
+// A name replaced after its creation (by a link to the very file, another file, or nothing) no
+// longer stands for the file made.
+TEST_F(TextFile, ANameReplacedAfterItsCreationNoLongerStandsForIt) {
+    const std::optional<FileIdentity> made = createFreshFile("speedTest/x.txt");
+    ASSERT_TRUE(made);
+    std::filesystem::rename("speedTest/x.txt", "speedTest/y.txt");
+    std::filesystem::create_symlink("y.txt", "speedTest/x.txt");
+    EXPECT_FALSE(nameStandsFor("speedTest/x.txt", *made));
+    std::filesystem::remove("speedTest/x.txt");
+    EXPECT_FALSE(nameStandsFor("speedTest/x.txt", *made));
+    plantFile("speedTest/x.txt", "");
+    EXPECT_FALSE(nameStandsFor("speedTest/x.txt", *made));
+    std::filesystem::rename("speedTest/y.txt", "speedTest/x.txt");
+    EXPECT_TRUE(nameStandsFor("speedTest/x.txt", *made));
+}
 #endif
 
 }  // namespace

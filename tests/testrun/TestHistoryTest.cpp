@@ -137,6 +137,38 @@ TEST_F(HistoryFile, ALastLineWithoutItsLineFeedStaysALineOfItsOwn) {
               std::string(kHistoryHeader) + "\nhalf a line\n" + historyLine(failedAssignment()));
 }
 
+// How many test lines stand after the header before a test is appended, and the number of the
+// first of them kept after it (the appended test's line is kept after them).
+struct KeptCase {
+    const char* name;
+    std::size_t before;
+    std::size_t firstKept;
+};
+
+class HistoryKept : public HistoryFile, public ::testing::WithParamInterface<KeptCase> {};
+
+TEST_P(HistoryKept, IsTheLastThousandTestsAfterTheHeader) {
+    std::string history = std::string(kHistoryHeader) + "\n";
+    for (std::size_t test = 1; test <= GetParam().before; ++test) {
+        history += "test " + std::to_string(test) + "\n";
+    }
+    putFile(workspace::kHistory, history);
+    ASSERT_TRUE(appendToHistory(failedAssignment()));
+    std::string expected = std::string(kHistoryHeader) + "\n";
+    for (std::size_t test = GetParam().firstKept; test <= GetParam().before; ++test) {
+        expected += "test " + std::to_string(test) + "\n";
+    }
+    expected += historyLine(failedAssignment());
+    EXPECT_EQ(fileBytes(workspace::kHistory), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HistoryKept,
+                         ::testing::Values(KeptCase{"none_before", 0, 1},
+                                           KeptCase{"one_short_of_the_bound", 999, 1},
+                                           KeptCase{"at_the_bound_the_oldest_goes", 1000, 2},
+                                           KeptCase{"far_beyond_the_bound", 2500, 1502}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
 TEST_F(HistoryFile, WhatCannotBeReadOrWrittenWholeIsLeftAsItWas) {
     // Not readable: a folder where the file should be.
     std::filesystem::create_directory(workspace::kHistory);

@@ -1,6 +1,7 @@
 #include "testrun/TestRun.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <tuple>
 #include <vector>
 
+#include "iperf/ScriptStart.h"
 #include "iperf/SpeedFileMerge.h"
 #include "platform/TextFile.h"
 #include "service/ServerAssignment.h"
@@ -201,6 +203,59 @@ TEST_F(TestRunFixture, ALinkPlantedAtAnOutputNameIsNotWrittenThrough) {
     EXPECT_EQ(fileBytes("speedTest/dn_speed_0.txt"),
               fileBytes(testing::testDataPath("iperf3/dn_speed_0.txt")));
 }
+
+// What is planted at a server's output name in the moment between the program's making it and
+// its script's start: the script does not run, so its ">" writes through nothing and nothing waits
+// on a pipe; the stage goes on with the other servers and the test ends.
+struct PlantedAfterMakingCase {
+    const char* name;
+    std::function<void(const std::string& outputPath)> plant;
+};
+
+class PlantedAfterMaking : public TestRunFixture,
+                           public ::testing::WithParamInterface<PlantedAfterMakingCase> {};
+
+TEST_P(PlantedAfterMaking, IsNotWrittenThroughAndTheStageEnds) {
+    putFile("outside.txt", "keep");
+    std::atomic<bool> planted{false};
+    iperf::observeOutputsMade([&](const std::string& outputPath) {
+        if (outputPath == "speedTest/dn_speed_0.txt" && !planted.exchange(true)) {
+            GetParam().plant(outputPath);
+        }
+    });
+    testing::RunningTestService service(threeServers((folder() / "reports.txt").string()));
+    TestRun run = makeRun(service.endpoint());
+
+    ::testing::internal::CaptureStdout();
+    run.OnBnClickedStart();
+    const std::optional<bool> completed = run.waitForRunsToEnd(60s);
+    const std::string log = ::testing::internal::GetCapturedStdout();
+    iperf::observeOutputsMade({});
+    ASSERT_TRUE(planted);
+    EXPECT_EQ(completed, std::optional<bool>(true)) << "the two other servers complete";
+    EXPECT_EQ(fileBytes("outside.txt"), "keep");
+    EXPECT_NE(log.find("the output speedTest/dn_speed_0.txt was replaced before its script "
+                       "started: the script does not run"),
+              std::string::npos)
+        << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PlantedAfterMaking,
+    ::testing::Values(PlantedAfterMakingCase{"link_to_a_file_outside",
+                                             [](const std::string& outputPath) {
+                                                 // Put in place in one step, as a rename does.
+                                                 std::filesystem::create_symlink(
+                                                     "../outside.txt", "speedTest/link.tmp");
+                                                 std::filesystem::rename("speedTest/link.tmp",
+                                                                         outputPath);
+                                             }},
+                      PlantedAfterMakingCase{"pipe",
+                                             [](const std::string& outputPath) {
+                                                 std::filesystem::remove(outputPath);
+                                                 ASSERT_EQ(::mkfifo(outputPath.c_str(), 0600), 0);
+                                             }}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(TestRunFixture, AWholeRunWithThreeServers) {
     const std::string reportLog = (folder() / "reports.txt").string();

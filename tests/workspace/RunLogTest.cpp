@@ -23,6 +23,16 @@ TEST(RunLog, FragmentsMakeOneLineEndedByALineFeed) {
               "start run runDownloadIperf index:12 T\nclick start button...\n");
 }
 
+// Whatever a line carries, no control character reaches the terminal; its line feeds stay.
+TEST(RunLog, ControlCharactersOfALineAreShownAsEscapes) {
+    ::testing::internal::CaptureStdout();
+    runLog() << "our iperf server | IP address: 10.0.0.1\x1b[2J\xc2\x9b"
+             << "0m , port: 5201\r\x7f\nnext";
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "our iperf server | IP address: 10.0.0.1\\x1b[2J\\xc2\\x9b0m , port: "
+              "5201\\r\\x7f\nnext\n");
+}
+
 TEST(RunLog, LinesFromManyThreadsAtOnceStayWhole) {
     constexpr int kThreads = 8;
     constexpr int kLinesEach = 400;

@@ -11,12 +11,14 @@ namespace kestova::platform {
 
 std::optional<FileTail> readFileTail(const std::string& path, std::uint64_t offset,
                                      std::size_t maxBytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking and not through a link: a pipe or a link planted at the name must neither hold
+    // the follower nor lead it elsewhere; only a regular file is followed.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
     if (fd < 0) {
         return std::nullopt;
     }
     struct stat status {};
-    if (::fstat(fd, &status) != 0) {
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
         return std::nullopt;
     }

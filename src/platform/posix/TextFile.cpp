@@ -123,6 +123,37 @@ bool writeWholeFile(const std::string& path, std::string_view bytes) {
     return true;
 }
 
+std::optional<FileIdentity> createFreshFile(const std::string& path) {
+    // Each failed creation means something was planted at the name after the removal.
+    constexpr int kAttempts = 4;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+            return std::nullopt;  // a folder, or a name this process may not clear
+        }
+        const FileDescriptor fd(::open(
+            path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666));
+        if (fd.isOpen()) {
+            struct stat status {};
+            if (::fstat(fd.get(), &status) != 0) {
+                return std::nullopt;
+            }
+            return FileIdentity{static_cast<std::uint64_t>(status.st_dev),
+                                static_cast<std::uint64_t>(status.st_ino)};
+        }
+        if (errno != EEXIST) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+bool nameStandsFor(const std::string& path, const FileIdentity& identity) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+           FileIdentity{static_cast<std::uint64_t>(status.st_dev),
+                        static_cast<std::uint64_t>(status.st_ino)} == identity;
+}
+
 std::optional<std::string> readWholeFile(const std::string& path) {
     // Non-blocking: a pipe at the name must not hold the reader.
     const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));

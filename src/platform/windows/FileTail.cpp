@@ -19,20 +19,31 @@ std::int64_t nanosecondsSinceEpoch(const FILETIME& time) {
     return (ticks - kTicksFrom1601To1970) * 100;
 }
 
+// A file on disk, neither a folder nor a reparse point: a pipe or a device is not followed.
+bool isRegularFile(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    return ::GetFileType(file) == FILE_TYPE_DISK &&
+           ::GetFileInformationByHandle(file, &information) != 0 &&
+           (information.dwFileAttributes & kNotAFile) == 0;
+}
+
 }  // namespace
 
 std::optional<FileTail> readFileTail(const std::string& path, std::uint64_t offset,
                                      std::size_t maxBytes) {
-    // Shared both ways: the iperf3 client goes on writing while the follower looks.
-    const HANDLE file = ::CreateFileW(toWide(path).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared both ways: the iperf3 client goes on writing while the follower looks. A reparse
+    // point (a link) is opened itself, not followed, and then read as missing.
+    const HANDLE file = ::CreateFileW(
+        toWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
     LARGE_INTEGER size{};
     FILETIME written{};
-    if (::GetFileSizeEx(file, &size) == 0 || ::GetFileTime(file, nullptr, nullptr, &written) == 0) {
+    if (!isRegularFile(file) || ::GetFileSizeEx(file, &size) == 0 ||
+        ::GetFileTime(file, nullptr, nullptr, &written) == 0) {
         ::CloseHandle(file);
         return std::nullopt;
     }

@@ -54,6 +54,12 @@ bool writeFileInPlace(const std::wstring& path, std::string_view bytes, DWORD di
     return file.close() && written;
 }
 
+FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& information) {
+    return {
+        information.dwVolumeSerialNumber,
+        (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+}
+
 std::wstring temporaryNameBeside(const std::wstring& path) {
     static std::atomic<unsigned> counter{0};
     return path + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
@@ -83,6 +89,47 @@ bool writeWholeFile(const std::string& path, std::string_view bytes) {
         ::DeleteFileW(temporary.c_str());
     }
     return writeFileInPlace(target, stored, CREATE_ALWAYS);
+}
+
+std::optional<FileIdentity> createFreshFile(const std::string& path) {
+    const std::wstring wide = toWide(path);
+    // Each failed creation means something was planted at the name after the removal.
+    constexpr int kAttempts = 4;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        // A link is removed itself, never what it points to.
+        if (::DeleteFileW(wide.c_str()) == 0 && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+            return std::nullopt;
+        }
+        const FileHandle file(::CreateFileW(
+            wide.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (file.valid()) {
+            BY_HANDLE_FILE_INFORMATION information{};
+            if (::GetFileInformationByHandle(file.get(), &information) == 0) {
+                return std::nullopt;
+            }
+            return identityOf(information);
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+bool nameStandsFor(const std::string& path, const FileIdentity& identity) {
+    const FileHandle file(::CreateFileW(
+        toWide(path).c_str(), FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!file.valid() || ::GetFileInformationByHandle(file.get(), &information) == 0) {
+        return false;
+    }
+    constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    return (information.dwFileAttributes & kNotAFile) == 0 && identityOf(information) == identity;
 }
 
 std::optional<std::string> readWholeFile(const std::string& path) {
