@@ -29,6 +29,10 @@ constexpr std::uint64_t kShortestWrite = 8 * 1024;
 // this many streams per Mbit/s a line's short queue overflows all the time, some streams starve
 // until their connections time out, and their servers' runs fail.
 constexpr double kStreamsPerMbps = 4;
+// Each server's run sets itself up and ramps up on its own; on a slow line the servers' set-ups
+// meet the others' data, start seconds apart and leave the line half used at the ends, so a
+// server gets at least this much of the line.
+constexpr double kMbpsPerServer = 1;
 
 constexpr std::uint64_t kKilo = 1024;
 
@@ -161,7 +165,9 @@ StageFit fitStageToLine(const std::string& installed, std::optional<double> line
         const std::size_t wanted =
             std::max(static_cast<std::size_t>(std::ceil(*lineMbps / kMbpsPerStream)),
                      std::min(kSlowLineStreams, carried));
-        servers = std::clamp<std::size_t>(carried / fewest, 1, servers);
+        const auto serversCarried = static_cast<std::size_t>(std::min(
+            std::floor(*lineMbps / kMbpsPerServer), static_cast<double>(carried / fewest)));
+        servers = std::clamp<std::size_t>(serversCarried, 1, servers);
         const std::size_t most =
             std::max(fewest, std::min(installedStreams, kMostStreams / servers));
         streams = std::clamp(wanted / servers, fewest, most);
