@@ -29,11 +29,17 @@ std::chrono::milliseconds timeLeft(Clock::time_point deadline) {
                     std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
 }
 
+// The fewest samples a finished sampling still takes: two tell a jitter, and on a quick line
+// they cost a spacing.
+constexpr std::size_t kFewestSamples = 2;
+
 // True when the next sample is due; false when the sampling is to end first: it was finished
-// and holds a sample, or the bound has passed.
+// and holds its fewest samples, or the bound has passed.
 bool waitForTheNextSample(IdleLatency::Shared& shared, Clock::time_point next) {
     std::unique_lock<std::mutex> guard(shared.lock);
-    const auto endNow = [&shared] { return shared.finishing && !shared.taken.series.empty(); };
+    const auto endNow = [&shared] {
+        return shared.finishing && shared.taken.series.size() >= kFewestSamples;
+    };
     if (shared.changed.wait_until(guard, std::min(next, shared.deadline), endNow)) {
         return false;
     }

@@ -34,8 +34,9 @@ class IdleLatency {
     IdleLatency& operator=(const IdleLatency&) = delete;
     ~IdleLatency();
 
-    // Ends the sampling before the line is loaded: the sample under way, or the first when none
-    // has been taken, is waited for, within the bound; what was not taken by then is missing.
+    // Ends the sampling before the line is loaded: the sample under way, or the first two when
+    // fewer have been taken, are waited for, within the bound; what was not taken by then is
+    // missing.
     Taken finish();
 
     struct Shared;

@@ -51,7 +51,7 @@ std::shared_ptr<IdleLatency> startIdleLatency(const ServiceEndpoint& service,
                                               const NameResolver& lookUpService);
 
 // Just before the download stage's first iperf3: forgets the earlier measures, ends the idle
-// samples (those of the test's start when given, else a first one now) and writes the latency
+// samples (those of the test's start when given, else the first two now) and writes the latency
 // file.
 void takeIdleLatency(TestMeasures& measures, IdleLatency* started, const ServiceEndpoint& service,
                      const TestRunTiming& timing);
