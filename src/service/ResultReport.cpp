@@ -75,8 +75,11 @@ std::string finalSummary(const std::vector<OurIperfServer>& servers, const std::
 }
 
 void logResult(const ServiceEndpoint& endpoint, const std::vector<OurIperfServer>& servers) {
-    const std::string download = downloadFigure();
-    const std::string upload = uploadFigure();
+    logResult(endpoint, servers, downloadFigure(), uploadFigure());
+}
+
+void logResult(const ServiceEndpoint& endpoint, const std::vector<OurIperfServer>& servers,
+               const std::string& download, const std::string& upload) {
     const std::string requestLine = std::string(requests::kResultReportPrefix) +
                                     reportQuery(servers, download, upload) + " HTTP/1.1";
     const ExchangeOutcome outcome = exchangeWithService(endpoint, requestLine);

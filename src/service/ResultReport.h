@@ -32,5 +32,9 @@ std::string finalSummary(const std::vector<OurIperfServer>& servers, const std::
 // the request and the raw reply in speedTest/http_return.txt and the summary in
 // speedTest/final.txt; an unreachable service leaves both files as they were.
 void logResult(const ServiceEndpoint& endpoint, const std::vector<OurIperfServer>& servers);
+// The same with the figures given, as they were taken when the test ended: the workspace may hold
+// a later test's by the time the report goes out.
+void logResult(const ServiceEndpoint& endpoint, const std::vector<OurIperfServer>& servers,
+               const std::string& download, const std::string& upload);
 
 }  // namespace kestova

@@ -1,6 +1,5 @@
 #include "testrun/TestMeasures.h"
 
-#include "service/NameLookup.h"
 #include "workspace/StatusFile.h"
 #include "workspace/WorkspaceFiles.h"
 
@@ -21,18 +20,24 @@ void forgetEarlierMeasures() {
     writeLatencyFile(TestMeasures{});
 }
 
-void measureIdleLatency(TestMeasures& measures, const ServiceEndpoint& service,
-                        const TestRunTiming& timing) {
+std::shared_ptr<IdleLatency> startIdleLatency(const ServiceEndpoint& service,
+                                              const TestRunTiming& timing,
+                                              const NameResolver& lookUpService) {
+    return std::make_shared<IdleLatency>(service.host, service.port, timing.idleLatencySamples,
+                                         timing.idleLatencySpacing, timing.idleLatencyBound,
+                                         lookUpService);
+}
+
+void takeIdleLatency(TestMeasures& measures, IdleLatency* started, const ServiceEndpoint& service,
+                     const TestRunTiming& timing) {
     forgetEarlierMeasures();
+    const IdleLatency::Taken taken =
+        started ? started->finish()
+                : startIdleLatency(service, timing, platform::resolveIpv4)->finish();
     measures = TestMeasures{};
-    measures.service = resolveWithin(service.host, service.port, service.connectTimeout);
+    measures.service = taken.peer;
+    measures.idle = latencyFiguresOf(taken.series);
     writeLatencyFile(measures);
-    if (measures.service) {
-        measures.idle =
-            latencyFiguresOf(sampleLatency(*measures.service, timing.idleLatencySamples,
-                                           timing.idleLatencySpacing, timing.latencyTimeout));
-        writeLatencyFile(measures);
-    }
 }
 
 }  // namespace kestova

@@ -2,11 +2,13 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/TcpSocket.h"
 #include "service/ConnectLatency.h"
+#include "service/IdleLatency.h"
 #include "service/ServiceEndpoint.h"
 #include "testrun/TestRunTiming.h"
 
@@ -43,9 +45,15 @@ void writeLatencyFile(const TestMeasures& measures);
 // nothing of an earlier test. Called before the download status says the test is under way.
 void forgetEarlierMeasures();
 
-// Just before the download stage: forgets the earlier measures, then takes the idle latency
-// samples and writes the latency file.
-void measureIdleLatency(TestMeasures& measures, const ServiceEndpoint& service,
-                        const TestRunTiming& timing);
+// The idle latency samples of a test, started at once.
+std::shared_ptr<IdleLatency> startIdleLatency(const ServiceEndpoint& service,
+                                              const TestRunTiming& timing,
+                                              const NameResolver& lookUpService);
+
+// Just before the download stage's first iperf3: forgets the earlier measures, ends the idle
+// samples (those of the test's start when given, else the first two now) and writes the latency
+// file.
+void takeIdleLatency(TestMeasures& measures, IdleLatency* started, const ServiceEndpoint& service,
+                     const TestRunTiming& timing);
 
 }  // namespace kestova

@@ -41,23 +41,32 @@ void giveButtonsBack(const RunThreadState& state) {
     state.window->post([](WindowOperations& window) { resetButtonsAfterRun(window); });
 }
 
-// The first half of a test: the address lookup, the buttons, the server assignment. The run's
-// servers when they were granted; otherwise the failure has been shown and the buttons given back.
+// A test that ended before its stages: both stages failed with the code, its history line, and
+// the buttons back after the wait.
+void endBeforeStages(const RunThreadState& state, const char* code) {
+    writeRunFailed(code);
+    static_cast<void>(appendToHistory(historyWithoutStages(code, std::time(nullptr))));
+    std::this_thread::sleep_for(state.settings.timing.failedAssignmentWait);
+    giveButtonsBack(state);
+}
+
+// The first half of a test: the address lookup, the buttons, the server assignment, with the idle
+// latency samples beside them. The run's servers when they were granted; otherwise the failure has
+// been shown and the buttons given back.
 std::optional<StageRun> prepareRun(bool firstRun, const RunThreadState& state) {
     const TestRunSettings& settings = state.settings;
+    std::shared_ptr<IdleLatency> idleLatency =
+        startIdleLatency(settings.service, settings.timing, settings.lookUpLatencyPeer);
     getIpAddress(settings.service);
     state.window->post(firstRun ? disableForFirstRun : disableForLaterRun);
     const AssignmentResult result = requestIperfServer(settings.service, *settings.assignments);
     if (result != AssignmentResult::Granted) {
-        const char* code = result == AssignmentResult::Unreachable ? "e001" : "e002";
-        writeRunFailed(code);
-        static_cast<void>(appendToHistory(historyWithoutStages(code, std::time(nullptr))));
-        std::this_thread::sleep_for(settings.timing.failedAssignmentWait);
-        giveButtonsBack(state);
+        endBeforeStages(state, result == AssignmentResult::Unreachable ? "e001" : "e002");
         return std::nullopt;
     }
     StageRun run{settings.assignments->iperfServerList(), settings.service, settings.timing,
                  state.window, settings.startThread};
+    run.idleLatency = std::move(idleLatency);
     // The page shows the live figures while the status says "1": none of them may be an earlier
     // test's.
     forgetEarlierMeasures();
@@ -66,8 +75,8 @@ std::optional<StageRun> prepareRun(bool firstRun, const RunThreadState& state) {
     return run;
 }
 
-// The run's thread: the whole test. Nothing may leave it by an exception; should one come, the
-// run ends as failed and the buttons come back.
+// The run's thread: the whole test. Nothing may leave it by an exception. The stages end a
+// failure of their own as a failed stage; one before them ends the test as a failed download.
 void runTest(bool firstRun, const std::shared_ptr<RunThreadState>& state) {
     bool completed = false;
     try {
@@ -78,12 +87,13 @@ void runTest(bool firstRun, const std::shared_ptr<RunThreadState>& state) {
         state->preparing->store(false);
         if (run) {
             completed = downloadTest(*run);
-            static_cast<void>(
-                appendToHistory(historyOfStages(*run->measures, completed, std::time(nullptr))));
         }
     } catch (const std::exception& error) {
-        runLog() << "test run stopped: " << error.what();
-        giveButtonsBack(*state);
+        runLog() << "test run stopped before its stages: " << error.what();
+        endBeforeStages(*state, "e002");
+    } catch (...) {
+        runLog() << "test run stopped before its stages";
+        endBeforeStages(*state, "e002");
     }
     state->preparing->store(false);
     state->tracker->runEnded(completed);
@@ -131,8 +141,14 @@ void TestRun::startRun(Command command) {
     tracker_->runStarted();
     auto state =
         std::make_shared<RunThreadState>(RunThreadState{settings_, channel_, tracker_, preparing_});
-    std::optional<std::thread> thread =
-        settings_.startThread([firstRun, state] { runTest(firstRun, state); });
+    std::optional<std::thread> thread;
+    try {
+        thread = settings_.startThread([firstRun, state] { runTest(firstRun, state); });
+    } catch (...) {
+        // A starter that fails by an exception gives no thread either; the window's thread goes
+        // on.
+        thread.reset();
+    }
     if (!thread) {
         // Without its own thread the test cannot run: it ends as a failed download would, and
         // the buttons come back rather than staying disabled for good.

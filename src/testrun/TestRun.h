@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "service/NameLookup.h"
 #include "service/ServerAssignment.h"
 #include "service/ServiceEndpoint.h"
 #include "testrun/RunTracker.h"
@@ -27,6 +28,8 @@ struct TestRunSettings {
     std::function<void()> endProgram;
     ThreadStarter startThread = startThreadIfPossible;
     ServerAssignmentState* assignments = &serverAssignmentState();
+    // How the latency samples find the test service.
+    NameResolver lookUpLatencyPeer = platform::resolveIpv4;
 };
 
 // The Start and Restart commands. On the window's thread they apply the version gate and start

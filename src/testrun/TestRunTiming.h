@@ -23,10 +23,14 @@ struct TestRunTiming {
     int probeSeconds = 2;
     std::chrono::milliseconds probeWait{6000};
 
-    // What a test watches beside its figures: the latency to the test service, idle before the
-    // download and under load while a stage's clients run, and the clients' outputs.
+    // What a test watches beside its figures: the latency to the test service, idle from Start
+    // until the download and under load while a stage's clients run, and the clients' outputs.
+    // The idle samples run beside the address lookup and the assignment, which they must not
+    // outlast to count: close together, so that most of them fit in that time, and the whole
+    // within its bound.
     std::size_t idleLatencySamples = 10;
-    std::chrono::milliseconds idleLatencySpacing{100};
+    std::chrono::milliseconds idleLatencySpacing{25};
+    std::chrono::milliseconds idleLatencyBound{2000};
     std::chrono::milliseconds loadedLatencyPeriod{500};
     std::chrono::milliseconds latencyTimeout{2000};  // a connection not open by then is lost
     // Between looks at the running outputs and connections; short enough that when each server's

@@ -1,6 +1,7 @@
 #include "testrun/TestStages.h"
 
 #include <algorithm>
+#include <ctime>
 #include <string_view>
 
 #include "iperf/IperfCommandScripts.h"
@@ -13,6 +14,7 @@
 #include "platform/TextFile.h"
 #include "service/ResultReport.h"
 #include "testrun/StageWatch.h"
+#include "testrun/TestHistory.h"
 #include "workspace/RunLog.h"
 #include "workspace/StatusFile.h"
 #include "workspace/WorkspaceFiles.h"
@@ -40,11 +42,34 @@ enum class Step { DownloadTest, CheckDownloadResult, UploadTest, CheckUploadResu
 
 enum class RunEnd { Completed, DownloadFailed, UploadFailed };
 
+// Joins every worker it holds when it goes, also when the stage ends by an exception: a joinable
+// thread left behind would end the program.
+class Workers {
+  public:
+    Workers() = default;
+    Workers(const Workers&) = delete;
+    Workers& operator=(const Workers&) = delete;
+    ~Workers() { joinAll(); }
+
+    void add(std::thread thread) { threads_.push_back(std::move(thread)); }
+
+    void joinAll() {
+        for (std::thread& thread : threads_) {
+            if (thread.joinable()) {
+                thread.join();
+            }
+        }
+    }
+
+  private:
+    std::vector<std::thread> threads_;
+};
+
 // Starts one worker per server, all at once, and joins them in index order; the watch hears of
 // each one that has ended. False when a worker could not be started; the ones that were are
 // joined all the same.
 bool runWorkers(const StageRun& run, Worker worker, StageWatch& watch) {
-    std::vector<std::thread> workers;
+    Workers workers;
     bool allStarted = true;
     for (std::size_t index = 0; index < run.servers.size(); ++index) {
         std::optional<std::thread> thread =
@@ -56,13 +81,9 @@ bool runWorkers(const StageRun& run, Worker worker, StageWatch& watch) {
             allStarted = false;
             break;
         }
-        workers.push_back(std::move(*thread));
+        workers.add(std::move(*thread));
     }
-    for (std::thread& thread : workers) {
-        if (thread.joinable()) {
-            thread.join();
-        }
-    }
+    workers.joinAll();
     return allStarted;
 }
 
@@ -121,8 +142,8 @@ bool runStage(const StageRun& run, const StageNames& names) {
     platform::endRunningScripts();
     forgetEarlierOutputs(run, names);
     if (names.direction == StageDirection::Download) {
-        // The line's latency at rest, with nothing of this program's on it.
-        measureIdleLatency(*run.measures, run.service, run.timing);
+        // The line's latency at rest ends before anything of this program's loads it.
+        takeIdleLatency(*run.measures, run.idleLatency.get(), run.service, run.timing);
     }
     runLog() << "start run " << names.stage << "... " << currentTimestamp();
     const StageRun stage = fitStageToLine(run, names);
@@ -150,41 +171,97 @@ bool stageCompleted(const std::string& mergedPath, const std::string& statusPath
     return found;
 }
 
-// The end of every run that reached the stages: the failure's status values, the buttons back,
-// then the report.
-bool endRun(const StageRun& run, RunEnd end) {
+// Where the run's thread is on the path: a failure there ends the test in the stage it was in,
+// unless the test had already ended.
+struct PathProgress {
+    bool inUpload = false;
+    bool ended = false;
+    bool completed = false;
+};
+
+const char* errorCodeOf(RunEnd end) {
+    return end == RunEnd::UploadFailed ? "e003" : "e002";
+}
+
+void writeStageFailed(RunEnd end) {
     if (end == RunEnd::DownloadFailed) {
         writeRunFailed("e002");
     } else if (end == RunEnd::UploadFailed) {
         writeStatusFile(workspace::kUploadStatus, "-1");
         writeStatusFile(workspace::kErrorCode, "e003");
     }
+}
+
+// The end of every run that reached the stages: the failure's status values, the test's figures
+// and its history line, the buttons back, then the report of those figures when it is sent. The
+// figures and the history line are taken before the buttons come back: a Restart pressed after
+// that starts a test that rewrites the status and figure files while this report is on its way.
+bool endRun(const StageRun& run, RunEnd end, PathProgress& progress, bool report) {
+    writeStageFailed(end);
+    const std::string download = downloadFigure();
+    const std::string upload = uploadFigure();
+    HistoryEntry entry =
+        historyOfStages(*run.measures, end == RunEnd::Completed, std::time(nullptr));
+    if (end != RunEnd::Completed) {
+        entry.outcome = errorCodeOf(end);
+    }
+    static_cast<void>(appendToHistory(entry));
+    progress.ended = true;
+    progress.completed = end == RunEnd::Completed;
     run.window->post([](WindowOperations& window) { resetButtonsAfterRun(window); });
-    logResult(run.service, run.servers);
+    if (report) {
+        logResult(run.service, run.servers, download, upload);
+    }
     return end == RunEnd::Completed;
 }
 
 // The whole path from the step given to the end of the run.
-bool runStagesFrom(Step first, const StageRun& run) {
+bool runSteps(Step first, const StageRun& run, PathProgress& progress) {
     if (first <= Step::DownloadTest && !runStage(run, kDownload)) {
-        return endRun(run, RunEnd::DownloadFailed);
+        return endRun(run, RunEnd::DownloadFailed, progress, true);
     }
     if (first <= Step::CheckDownloadResult) {
         if (!stageCompleted(workspace::kDownloadSpeed, workspace::kDownloadStatus)) {
-            return endRun(run, RunEnd::DownloadFailed);
+            return endRun(run, RunEnd::DownloadFailed, progress, true);
         }
         writeStatusFile(workspace::kUploadStatus, "1");
     }
+    progress.inUpload = true;
     if (first <= Step::UploadTest && !runStage(run, kUpload)) {
-        return endRun(run, RunEnd::UploadFailed);
+        return endRun(run, RunEnd::UploadFailed, progress, true);
     }
     if (!stageCompleted(workspace::kUploadSpeed, workspace::kUploadStatus)) {
-        return endRun(run, RunEnd::UploadFailed);
+        return endRun(run, RunEnd::UploadFailed, progress, true);
     }
     // The probes' time comes out of this pause, so that a whole test takes no longer for them.
     std::this_thread::sleep_for(
         std::max(std::chrono::milliseconds(0), run.timing.uploadPause - run.measures->probing));
-    return endRun(run, RunEnd::Completed);
+    return endRun(run, RunEnd::Completed, progress, true);
+}
+
+// A failure on the run's thread is a failed test: the stage it was in fails, and no report goes
+// out of figures the test did not finish. Never left "under way".
+bool endAfterFailure(const StageRun& run, PathProgress& progress, const char* what) {
+    if (progress.ended) {
+        runLog() << "test run stopped after its end: " << what;
+        return progress.completed;
+    }
+    runLog() << "test run stopped in " << (progress.inUpload ? kUpload : kDownload).stage << ": "
+             << what;
+    return endRun(run, progress.inUpload ? RunEnd::UploadFailed : RunEnd::DownloadFailed, progress,
+                  false);
+}
+
+bool runStagesFrom(Step first, const StageRun& run) {
+    PathProgress progress;
+    progress.inUpload = first >= Step::UploadTest;
+    try {
+        return runSteps(first, run, progress);
+    } catch (const std::exception& error) {
+        return endAfterFailure(run, progress, error.what());
+    } catch (...) {
+        return endAfterFailure(run, progress, "an unknown failure");
+    }
 }
 
 }  // namespace

@@ -22,15 +22,18 @@ struct StageRun {
     ThreadStarter startThread = startThreadIfPossible;
     // What the run measures beside its figures; the stage thread's alone.
     std::shared_ptr<TestMeasures> measures = std::make_shared<TestMeasures>();
+    // The idle latency samples started with the test; without them the download takes one.
+    std::shared_ptr<IdleLatency> idleLatency = nullptr;
 };
 
 // Both stages failed, for the reason the code gives: "-1", "-1" and the code, in that order.
 void writeRunFailed(const char* errorCode);
 
 // The second half of a test on its stage thread, one path: downloadTest, checkDownloadResult,
-// uploadTest, checkUploadResult, and the end of the run (resetButtonsAfterRun, then logResult),
-// which a failed stage reaches at once. Each names the step the path starts from; each returns
-// true when both stages completed.
+// uploadTest, checkUploadResult, and the end of the run (the history line, resetButtonsAfterRun,
+// then logResult), which a failed stage reaches at once. A failure by an exception on the way
+// fails the stage it was in and sends no report. Each names the step the path starts from; each
+// returns true when both stages completed.
 bool downloadTest(const StageRun& run);
 bool checkDownloadResult(const StageRun& run);
 bool uploadTest(const StageRun& run);

@@ -109,8 +109,9 @@ TEST_P(LiveMeasures, GrowWhileTheStagesRunAndAgreeWithTheFigure) {
         ASSERT_TRUE(std::regex_match(latency[k], figures, line)) << latency[k];
         EXPECT_EQ(figures[1], phases[k]);
         const int samples = std::stoi(figures[4]) + std::stoi(figures[5]);
-        // Ten idle samples; one every half second over a stage of about ten seconds.
-        EXPECT_TRUE(k == 0 ? samples == 10 : samples >= 8) << latency[k];
+        // Idle: the samples taken beside the address lookup and the assignment, at least the
+        // first two; under load one every half second over a stage of about ten seconds.
+        EXPECT_TRUE(k == 0 ? samples >= 2 && samples <= 10 : samples >= 8) << latency[k];
     }
 
     const std::vector<std::string> history = linesOf(fileBytes(workspace::kHistory));

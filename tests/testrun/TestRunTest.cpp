@@ -1,7 +1,11 @@
 #include "testrun/TestRun.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,9 +20,11 @@
 #include <tuple>
 #include <vector>
 
+#include "iperf/IperfOutput.h"
 #include "iperf/ScriptStart.h"
 #include "iperf/SpeedFileMerge.h"
 #include "platform/TextFile.h"
+#include "service/RequestLines.h"
 #include "service/ServerAssignment.h"
 #include "support/FakeWindow.h"
 #include "support/IperfServer.h"
@@ -618,6 +624,224 @@ TEST_F(TestRunFixture, AStalledClientIsEndedBeforeTheNextRunsStageStarts) {
     EXPECT_EQ(newOutput.find('\0'), std::string::npos);
     EXPECT_EQ(fileBytes(workspace::kDownloadSpeed),
               mergeCollectedOutputs({platform::splitLines(newOutput)}));
+}
+
+// A failure by an exception on the run's thread, in the download stage or in the upload stage:
+// the test fails in that stage with its code, has its history line, gives the buttons back, sends
+// no report and is never left "under way". The thread starter gives the run its thread, then
+// fails by an exception at the call given: the second download worker, or the first upload one.
+struct RunThreadFailureCase {
+    const char* name;
+    int failingCall;
+    std::string downloadStatus;
+    std::string errorCode;
+};
+
+class RunThreadFailure : public TestRunFixture,
+                         public ::testing::WithParamInterface<RunThreadFailureCase> {};
+
+TEST_P(RunThreadFailure, IsAFailedTest) {
+    const RunThreadFailureCase& c = GetParam();
+    const std::string reportLog = (folder() / "reports.txt").string();
+    testing::RunningTestService service(threeServers(reportLog));
+    TestRunSettings settings;
+    settings.service = service.endpoint();
+    settings.timing = TestRunTiming::shortPauses();
+    settings.assignments = &assignments_;
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    settings.startThread =
+        [calls, failing = c.failingCall](std::function<void()> body) -> std::optional<std::thread> {
+        if (calls->fetch_add(1) == failing) {
+            throw std::runtime_error("no thread for this worker");
+        }
+        return std::thread(std::move(body));
+    };
+    TestRun run(settings, window_, channel_);
+
+    ::testing::internal::CaptureStdout();
+    run.OnBnClickedStart();
+    const std::optional<bool> completed = run.waitForRunsToEnd(60s);
+    const std::string log = ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(completed, std::optional<bool>(false)) << log;
+
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), c.downloadStatus);
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "-1");
+    EXPECT_EQ(fileBytes(workspace::kErrorCode), c.errorCode);
+    const std::vector<std::string> history = linesOf(fileBytes(workspace::kHistory));
+    ASSERT_EQ(history.size(), 2U);
+    EXPECT_EQ(history[1].substr(history[1].rfind(',') + 1), c.errorCode);
+    EXPECT_EQ(window_.operations(), kWholeRunOperations);
+    EXPECT_EQ(fileBytes(reportLog), "<missing>");
+    EXPECT_NE(log.find("no thread for this worker"), std::string::npos) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RunThreadFailure,
+                         ::testing::Values(RunThreadFailureCase{"download_stage", 2, "-1", "e002"},
+                                           RunThreadFailureCase{"upload_stage", 4, "2", "e003"}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// A stand-in for the test service that serves each connection on a thread of its own, so that
+// a report it holds does not hold the exchanges of the next test.
+class ConcurrentService {
+  public:
+    using Responder = std::function<std::string(const std::string& requestHead)>;
+
+    explicit ConcurrentService(Responder responder)
+        : responder_(std::move(responder)),
+          listener_(*platform::TcpListener::listenOnLoopback(0)),
+          thread_([this] { serve(); }) {}
+    ConcurrentService(const ConcurrentService&) = delete;
+    ConcurrentService& operator=(const ConcurrentService&) = delete;
+    ~ConcurrentService() {
+        stop_.store(true);
+        thread_.join();
+        for (std::thread& connection : connections_) {
+            connection.join();
+        }
+    }
+
+    std::uint16_t port() const { return listener_.port(); }
+
+  private:
+    void serve() {
+        while (!stop_.load()) {
+            if (std::optional<platform::TcpSocket> connection = listener_.accept(50ms)) {
+                connections_.emplace_back([this, socket = std::make_shared<platform::TcpSocket>(
+                                                     std::move(*connection))] { answer(*socket); });
+            }
+        }
+    }
+
+    void answer(platform::TcpSocket& connection) {
+        std::string head;
+        while (head.find("\r\n\r\n") == std::string::npos) {
+            if (connection.receiveSome(head, 65536, 2s) != platform::IoStatus::Ok) {
+                return;
+            }
+        }
+        static_cast<void>(connection.sendAll(responder_(head), 2s));
+    }
+
+    Responder responder_;
+    platform::TcpListener listener_;
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> connections_;
+    std::thread thread_;
+};
+
+// The buttons come back before the report is sent: a Restart pressed while it is still on its
+// way starts a test that rewrites the status files. The earlier test's history line keeps that
+// test's own figures, and so does its report.
+TEST_F(TestRunFixture, ARestartWhileTheReportIsOnItsWayLeavesTheEarlierTestItsFigures) {
+    const std::string reportLog = (folder() / "reports.txt").string();
+    const tools::TestServiceConfig config = threeServers(reportLog);
+    std::atomic<int> reports{0};
+    std::atomic<bool> released{false};
+    ConcurrentService service([&](const std::string& head) {
+        if (head.rfind(requests::kResultReportPrefix, 0) == 0 && reports.fetch_add(1) == 0) {
+            // The next test's clients wait until the test lets them go.
+            platform::writeWholeFile("iperf/recorded/hold", "");
+            static_cast<void>(waitUntil([&] { return released.load(); }, 30s));
+        }
+        return tools::answerRequest(config, head, "127.0.0.1");
+    });
+    ServiceEndpoint endpoint = testing::loopbackEndpoint(service.port());
+    endpoint.exchangeTimeout = 60s;
+    TestRun run = makeRun(endpoint);
+
+    ::testing::internal::CaptureStdout();
+    run.OnBnClickedStart();
+    ASSERT_TRUE(waitUntil([&] { return reports.load() == 1; }, 60s));
+    ASSERT_EQ(window_.look(WindowButton::Restart), "restart visible enabled");
+    run.OnBnClickedRestart();
+    const auto downloadsUnderWay = [this] {
+        const std::vector<std::string> writes = statusWrites();
+        return std::count(writes.begin(), writes.end(), "dn_status.txt=1");
+    };
+    ASSERT_TRUE(waitUntil([&] { return downloadsUnderWay() == 2; }, 30s));
+    released.store(true);
+    ASSERT_TRUE(waitUntil([&] { return linesOf(fileBytes(reportLog)).size() == 1; }, 30s));
+    ASSERT_TRUE(waitUntil([&] { return linesOf(fileBytes(workspace::kHistory)).size() >= 2; }));
+    std::filesystem::remove("iperf/recorded/hold");
+    EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
+    ::testing::internal::GetCapturedStdout();
+
+    const std::vector<std::string> history = linesOf(fileBytes(workspace::kHistory));
+    ASSERT_EQ(history.size(), 3U);
+    EXPECT_NE(history[1].find(",40942.00,42955.00,"), std::string::npos) << history[1];
+    EXPECT_EQ(history[1].substr(history[1].rfind(',') + 1), "completed");
+    EXPECT_NE(
+        linesOf(fileBytes(reportLog))[0].find("downloadResult=40942.00&uploadResult=42955.00"),
+        std::string::npos);
+}
+
+// A peer that drops every connection attempt: it listens with a queue of one that a first
+// connection fills and nobody accepts, so that the kernel answers no later attempt.
+class DroppingPeer {
+  public:
+    DroppingPeer() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        auto* where = reinterpret_cast<sockaddr*>(&address);
+        if (::bind(listener_, where, length) != 0 || ::listen(listener_, 0) != 0 ||
+            ::getsockname(listener_, where, &length) != 0 ||
+            ::connect(filler_, where, length) != 0) {
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    DroppingPeer(const DroppingPeer&) = delete;
+    DroppingPeer& operator=(const DroppingPeer&) = delete;
+    ~DroppingPeer() {
+        ::close(filler_);
+        ::close(listener_);
+    }
+
+    std::uint16_t port() const { return port_; }
+
+  private:
+    int listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    int filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    std::uint16_t port_ = 0;
+};
+
+// The idle latency samples run beside the address lookup and the assignment, bounded as a whole:
+// a service that drops the samples' connection attempts does not hold the download back, and its
+// idle figure is missing; one that answers has its idle figure.
+TEST_F(TestRunFixture, TheIdleSamplesDoNotHoldTheDownloadBack) {
+    DroppingPeer dropping;
+    ASSERT_NE(dropping.port(), 0);
+    for (const bool drops : {true, false}) {
+        testing::RunningTestService service(threeServers((folder() / "reports.txt").string()));
+        TestRunSettings settings;
+        settings.service = service.endpoint();
+        settings.timing = TestRunTiming::shortPauses();
+        settings.assignments = &assignments_;
+        if (drops) {
+            settings.lookUpLatencyPeer = [&dropping](const std::string&, std::uint16_t) {
+                return std::optional<platform::Ipv4Endpoint>(
+                    platform::resolveIpv4("127.0.0.1", dropping.port()));
+            };
+        }
+        FakeWindow window;
+        TestRun run(settings, window, std::make_shared<WindowChannel>(window, runAtOnce()));
+        std::filesystem::remove(iperf::downloadProbeOutputPath());
+
+        ::testing::internal::CaptureStdout();
+        run.OnBnClickedStart();
+        // Ten samples of a dropping service, each waited for in full, would take 20 s.
+        EXPECT_TRUE(waitUntil(
+            [] { return std::filesystem::exists(iperf::downloadProbeOutputPath()); }, 10s))
+            << drops;
+        EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
+        ::testing::internal::GetCapturedStdout();
+
+        const std::string idle = linesOf(fileBytes(workspace::kLatency)).at(0);
+        EXPECT_EQ(idle.rfind("idle - - 0 ", 0) == 0, drops) << idle;
+        EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
+    }
 }
 
 // A stand-in iperf3 for the recorded servers whose runs a test shapes: the probe (a run of
