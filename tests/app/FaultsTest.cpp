@@ -159,9 +159,14 @@ TEST_F(Faults, AServerStoppedOrKilledMidTestFailsTheDownload) {
         config.servers = {"127.0.0.1:" + std::to_string(server.port())};
         testing::RunningTestService service(config);
         putFile(workspace::kDownloadStatus, "0");
+        std::filesystem::remove("speedTest/dn_speed_0.txt");
         std::future<int> run = startProgram(serviceOption(service.port()));
-        ASSERT_TRUE(waitForFile(workspace::kDownloadStatus, "1", 30s));
-        std::this_thread::sleep_for(2s);
+        // Mid-test: the download's own client measures (the probe before it writes elsewhere).
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return fileBytes("speedTest/dn_speed_0.txt").find(" sec ") != std::string::npos;
+            },
+            30s));
         ::kill(server.pid(), signal);
         EXPECT_EQ(outcome(run.get()), "exit 1, dn -1, up -1, error e002, version 0")
             << "signal " << signal;
@@ -198,8 +203,11 @@ TEST_F(Faults, AStoppedServersClientIsEndedWhenTheNextStageStarts) {
                       "127.0.0.1:" + std::to_string(healthy.port())};
     testing::RunningTestService service(config);
     std::future<int> run = startProgram(serviceOption(service.port()));
-    ASSERT_TRUE(waitUntil([&] { return !testing::iperfClientsOf(stopped.port()).empty(); }, 30s));
-    std::this_thread::sleep_for(2s);
+    // The download's own client, once it measures: the probe before the stage runs against the
+    // same server, into a file of its own.
+    ASSERT_TRUE(waitUntil(
+        [&] { return fileBytes("speedTest/dn_speed_0.txt").find(" sec ") != std::string::npos; },
+        30s));
     ::kill(stopped.pid(), SIGSTOP);
     const std::vector<int> stale = testing::iperfClientsOf(stopped.port());
     ASSERT_EQ(stale.size(), 1U);
