@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/ProgramFolderFixture.h"
+#include "support/WaitUntil.h"
 
 namespace kestova::platform {
 namespace {
@@ -104,6 +105,7 @@ TEST_F(ChildProcessTest, ChildrenStartWithDefaultSignalsAndNoneBlocked) {
     EXPECT_EQ(standardSignals(program.value_or("")), none);
 }
 
+// The child is the script's keeper, the leader of the group the script runs in.
 TEST_F(ChildProcessTest, AScriptRunsInAProcessGroupOfItsOwn) {
     putFile("group.sh", "echo $$ $(cut -d' ' -f5 /proc/$$/stat) > speedTest/group.txt\n");
     std::optional<ChildProcess> script = ChildProcess::startShellScript("group.sh");
@@ -111,9 +113,39 @@ TEST_F(ChildProcessTest, AScriptRunsInAProcessGroupOfItsOwn) {
     EXPECT_TRUE(script->waitForExit(10s));
     const std::vector<int> pidAndGroup = numbersWhenWritten("speedTest/group.txt", 1s);
     ASSERT_EQ(pidAndGroup.size(), 2U);
-    EXPECT_EQ(pidAndGroup[0], script->pid());
     EXPECT_EQ(pidAndGroup[1], script->pid());
     EXPECT_NE(pidAndGroup[1], ::getpgrp());
+}
+
+// A program killed outright (SIGKILL) cannot end its scripts: their keepers do, TERM first.
+TEST_F(ChildProcessTest, AScriptEndsWhenItsProgramIsKilled) {
+    // The killed program is a fork of this one, in this test's folder.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    putFile("long.sh", "sleep 60 &\necho $! > speedTest/long.txt\nwait\n");
+    EXPECT_EXIT(
+        {
+            std::optional<ChildProcess> script = ChildProcess::startShellScript("long.sh");
+            numbersWhenWritten("speedTest/long.txt", 5s);
+            ::raise(SIGKILL);
+        },
+        ::testing::KilledBySignal(SIGKILL), "");
+    const std::vector<int> sleeper = numbersWhenWritten("speedTest/long.txt", 1s);
+    ASSERT_EQ(sleeper.size(), 1U);
+    EXPECT_TRUE(test::waitUntil([&] { return !isRunning(sleeper[0]); }, 5s));
+}
+
+// Once the program has begun to end, no script starts.
+TEST_F(ChildProcessTest, NoScriptStartsOnceTheEndHasBegun) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    putFile("quick.sh", "exit 0\n");
+    EXPECT_EXIT(
+        {
+            const bool before = ChildProcess::startShellScript("quick.sh").has_value();
+            endRunningScriptsForGood(100ms);
+            const bool after = ChildProcess::startShellScript("quick.sh").has_value();
+            std::_Exit(before && !after ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // Scripts left running as the runner leaves them: each writes its own id and its background

@@ -63,8 +63,24 @@ class SpawnAttributes {
     bool ok_ = false;
 };
 
+// The descriptor a script's keeper reads its lifeline from.
+constexpr int kLifelineFd = 3;
+
+// A script runs under a keeper, a shell in the script's process group: it runs the script (as
+// "sh SCRIPT", the script's bytes as they are) and ends with its status. Meanwhile a child of the
+// keeper reads the lifeline, a pipe whose writing end only this program holds. When this program
+// ends in any way (SIGKILL too), the pipe reports its end and the group is ended: TERM, then KILL
+// a second later for what ignored it.
+constexpr const char* kKeeper =
+    "(read -r _ <&3; trap '' TERM; kill -s TERM 0; sleep 1; kill -s KILL 0) &\n"
+    "sh \"$1\" 3<&-\n"
+    "status=$?\n"
+    "kill $!\n"
+    "exit $status\n";
+
 std::optional<int> spawnQuietly(const char* program, std::vector<std::string> arguments,
-                                bool searchPath, int outputFd = -1, bool ownGroup = false) {
+                                bool searchPath, int outputFd = -1, bool ownGroup = false,
+                                int lifelineFd = -1) {
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
@@ -85,6 +101,9 @@ std::optional<int> spawnQuietly(const char* program, std::vector<std::string> ar
         }
         ::posix_spawn_file_actions_addopen(&actions, stream, "/dev/null",
                                            stream == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
+    }
+    if (lifelineFd >= 0) {
+        ::posix_spawn_file_actions_adddup2(&actions, lifelineFd, kLifelineFd);
     }
     pid_t pid = -1;
     const int failed =
@@ -177,15 +196,26 @@ bool groupHasLiveProcess(int group) {
 // it under the lock reach that script's processes only.
 class RunningScripts {
   public:
-    // Starts a script and lists it in one step, so that no script runs unlisted.
+    // Starts a script under its keeper and lists it in one step, so that no script runs unlisted;
+    // nothing once the program has begun to end.
     std::optional<int> start(const std::string& scriptPath) {
         const std::lock_guard<std::mutex> guard(lock_);
+        if (closed_ || !openLifeline()) {
+            return std::nullopt;
+        }
         const std::optional<int> pid =
-            spawnQuietly("/bin/sh", {"sh", scriptPath}, false, -1, /*ownGroup=*/true);
+            spawnQuietly("/bin/sh", {"sh", "-c", kKeeper, "sh", scriptPath}, false, -1,
+                         /*ownGroup=*/true, lifeline_[0]);
         if (pid) {
             scripts_.push_back({*pid});
         }
         return pid;
+    }
+
+    // From now on no script starts.
+    void close() {
+        const std::lock_guard<std::mutex> guard(lock_);
+        closed_ = true;
     }
 
     // Reaps the script's leader when it has ended; true when it has been reaped (here or before).
@@ -249,6 +279,28 @@ class RunningScripts {
     }
 
   private:
+    // Under the lock. Both ends are closed on exec, so that no child holds the writing end; the
+    // reading end is given to each keeper as descriptor 3, above which it is kept so that the
+    // keeper's copy is a duplicate of its own.
+    bool openLifeline() {
+        if (lifeline_[1] >= 0) {
+            return true;
+        }
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
+            return false;
+        }
+        const int reading = ::fcntl(ends[0], F_DUPFD_CLOEXEC, kLifelineFd + 1);
+        ::close(ends[0]);
+        if (reading < 0) {
+            ::close(ends[1]);
+            return false;
+        }
+        lifeline_[0] = reading;
+        lifeline_[1] = ends[1];
+        return true;
+    }
+
     struct Script {
         int group;
         bool leaderReaped = false;
@@ -283,6 +335,8 @@ class RunningScripts {
 
     std::mutex lock_;
     std::vector<Script> scripts_;
+    bool closed_ = false;
+    int lifeline_[2] = {-1, -1};
 };
 
 // Never destroyed: reaper threads may still use it while the program ends.
@@ -416,6 +470,11 @@ ChildProcess::~ChildProcess() {
 }
 
 std::size_t endRunningScripts(std::chrono::milliseconds grace) {
+    return runningScripts().endAll(grace);
+}
+
+std::size_t endRunningScriptsForGood(std::chrono::milliseconds grace) {
+    runningScripts().close();
     return runningScripts().endAll(grace);
 }
 
