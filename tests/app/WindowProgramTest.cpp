@@ -289,7 +289,8 @@ TEST_P(ProgramEnd, EndsTheClientsAndSendsNoReport) {
     };
     const int program = spawnProgramItself(c.window, service.port());
     if (c.window) {
-        ASSERT_TRUE(test::waitUntil([this] { return !windowId().empty(); }, 90s))
+        // Looked for every 100 ms: each look is a new client of the X server.
+        ASSERT_TRUE(becomes([this] { return !windowId().empty(); }, 90s))
             << display() << " answers " << xdotool("getdisplaygeometry") << fileBytes("runlog.txt");
         pressStart();
     }
