@@ -17,8 +17,8 @@ class ChildProcess {
   public:
     // Runs the shell script with /bin/sh in a process group of its own; nothing when the script
     // is not there, the process cannot be started or the program has begun to end
-    // (endRunningScriptsForGood). On Linux the process is the script's keeper, the leader of its
-    // group, which ends the group when this program ends in any way, even by SIGKILL.
+    // (endRunningScriptsForGood). On Linux a keeper joins the script's group, which ends the
+    // group when this program ends in any way, even by SIGKILL.
     static std::optional<ChildProcess> startShellScript(const std::string& scriptPath);
     // Runs a program found on PATH with the arguments, not through a shell.
     static std::optional<ChildProcess> startProgram(const std::vector<std::string>& command);

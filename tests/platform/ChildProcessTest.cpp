@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -105,7 +106,6 @@ TEST_F(ChildProcessTest, ChildrenStartWithDefaultSignalsAndNoneBlocked) {
     EXPECT_EQ(standardSignals(program.value_or("")), none);
 }
 
-// The child is the script's keeper, the leader of the group the script runs in.
 TEST_F(ChildProcessTest, AScriptRunsInAProcessGroupOfItsOwn) {
     putFile("group.sh", "echo $$ $(cut -d' ' -f5 /proc/$$/stat) > speedTest/group.txt\n");
     std::optional<ChildProcess> script = ChildProcess::startShellScript("group.sh");
@@ -113,23 +113,30 @@ TEST_F(ChildProcessTest, AScriptRunsInAProcessGroupOfItsOwn) {
     EXPECT_TRUE(script->waitForExit(10s));
     const std::vector<int> pidAndGroup = numbersWhenWritten("speedTest/group.txt", 1s);
     ASSERT_EQ(pidAndGroup.size(), 2U);
+    EXPECT_EQ(pidAndGroup[0], script->pid());
     EXPECT_EQ(pidAndGroup[1], script->pid());
     EXPECT_NE(pidAndGroup[1], ::getpgrp());
 }
 
-// A program killed outright (SIGKILL) cannot end its scripts: their keepers do, TERM first.
+// A program killed outright (SIGKILL) cannot end its scripts: their keepers do, TERM first. The
+// program is this test program run anew; the file where its script notes its child is named in
+// the environment it inherits.
 TEST_F(ChildProcessTest, AScriptEndsWhenItsProgramIsKilled) {
-    // The killed program is a fork of this one, in this test's folder.
-    GTEST_FLAG_SET(death_test_style, "fast");
-    putFile("long.sh", "sleep 60 &\necho $! > speedTest/long.txt\nwait\n");
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const char* noted = "KESTOVA_TEST_SLEEPER_FILE";
+    if (std::getenv(noted) == nullptr) {
+        ::setenv(noted, (folder() / "sleeper.txt").c_str(), 1);
+    }
+    const std::string sleeperFile = std::getenv(noted);
+    putFile("long.sh", std::string("sleep 60 &\necho $! > \"$") + noted + "\"\nwait\n");
     EXPECT_EXIT(
         {
             std::optional<ChildProcess> script = ChildProcess::startShellScript("long.sh");
-            numbersWhenWritten("speedTest/long.txt", 5s);
+            numbersWhenWritten(sleeperFile, 5s);
             ::raise(SIGKILL);
         },
         ::testing::KilledBySignal(SIGKILL), "");
-    const std::vector<int> sleeper = numbersWhenWritten("speedTest/long.txt", 1s);
+    const std::vector<int> sleeper = numbersWhenWritten(sleeperFile, 1s);
     ASSERT_EQ(sleeper.size(), 1U);
     EXPECT_TRUE(test::waitUntil([&] { return !isRunning(sleeper[0]); }, 5s));
 }

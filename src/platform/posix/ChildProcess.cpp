@@ -30,9 +30,13 @@ using Clock = std::chrono::steady_clock;
 // What the child starts with: every signal at its default action and none blocked (this process
 // ignores SIGPIPE, which iperf3 and the shell must not inherit), and for a script a process group
 // of its own, so that it can be ended as a whole.
+constexpr int kNoGroup = -1;
+constexpr int kOwnGroup = 0;
+
 class SpawnAttributes {
   public:
-    explicit SpawnAttributes(bool ownGroup) {
+    // The group: kNoGroup (this program's), kOwnGroup (a new one) or an existing group's id.
+    explicit SpawnAttributes(int group) {
         ok_ = ::posix_spawnattr_init(&attributes_) == 0;
         if (!ok_) {
             return;
@@ -44,9 +48,9 @@ class SpawnAttributes {
         sigset_t noneBlocked;
         ::sigemptyset(&noneBlocked);
         short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-        if (ownGroup) {
+        if (group != kNoGroup) {
             flags |= POSIX_SPAWN_SETPGROUP;
-            ok_ = ::posix_spawnattr_setpgroup(&attributes_, 0) == 0;
+            ok_ = ::posix_spawnattr_setpgroup(&attributes_, group) == 0;
         }
         ok_ = ok_ && ::posix_spawnattr_setsigdefault(&attributes_, &defaults) == 0 &&
               ::posix_spawnattr_setsigmask(&attributes_, &noneBlocked) == 0 &&
@@ -66,27 +70,23 @@ class SpawnAttributes {
 // The descriptor a script's keeper reads its lifeline from.
 constexpr int kLifelineFd = 3;
 
-// A script runs under a keeper, a shell in the script's process group: it runs the script (as
-// "sh SCRIPT", the script's bytes as they are) and ends with its status. Meanwhile a child of the
-// keeper reads the lifeline, a pipe whose writing end only this program holds. When this program
-// ends in any way (SIGKILL too), the pipe reports its end and the group is ended: TERM, then KILL
-// a second later for what ignored it.
+// Each script's group holds a keeper beside the script: a shell that reads the lifeline, a pipe
+// whose writing end only this program holds. When this program ends in any way (SIGKILL too), the
+// pipe reports its end and the keeper ends the group: TERM, then KILL a second later for what
+// ignored it. It is started after the script, so that it does not delay it, and ended when the
+// script's shell has been reaped.
 constexpr const char* kKeeper =
-    "(read -r _ <&3; trap '' TERM; kill -s TERM 0; sleep 1; kill -s KILL 0) &\n"
-    "sh \"$1\" 3<&-\n"
-    "status=$?\n"
-    "kill $!\n"
-    "exit $status\n";
+    "read -r _ <&3; trap '' TERM; kill -s TERM 0; sleep 1; kill -s KILL 0";
 
 std::optional<int> spawnQuietly(const char* program, std::vector<std::string> arguments,
-                                bool searchPath, int outputFd = -1, bool ownGroup = false,
+                                bool searchPath, int outputFd = -1, int group = kNoGroup,
                                 int lifelineFd = -1) {
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
-    const SpawnAttributes attributes(ownGroup);
+    const SpawnAttributes attributes(group);
     if (attributes.get() == nullptr) {
         return std::nullopt;
     }
@@ -196,18 +196,20 @@ bool groupHasLiveProcess(int group) {
 // it under the lock reach that script's processes only.
 class RunningScripts {
   public:
-    // Starts a script under its keeper and lists it in one step, so that no script runs unlisted;
-    // nothing once the program has begun to end.
+    // Starts a script and its keeper and lists them in one step, so that no script runs unlisted;
+    // nothing once the program has begun to end. The script's group exists until its leader has
+    // been reaped, which happens only under the lock: the keeper can join it.
     std::optional<int> start(const std::string& scriptPath) {
         const std::lock_guard<std::mutex> guard(lock_);
         if (closed_ || !openLifeline()) {
             return std::nullopt;
         }
         const std::optional<int> pid =
-            spawnQuietly("/bin/sh", {"sh", "-c", kKeeper, "sh", scriptPath}, false, -1,
-                         /*ownGroup=*/true, lifeline_[0]);
+            spawnQuietly("/bin/sh", {"sh", scriptPath}, false, -1, kOwnGroup);
         if (pid) {
-            scripts_.push_back({*pid});
+            const std::optional<int> keeper =
+                spawnQuietly("/bin/sh", {"sh", "-c", kKeeper}, false, -1, *pid, lifeline_[0]);
+            scripts_.push_back({*pid, keeper.value_or(-1)});
         }
         return pid;
     }
@@ -303,6 +305,7 @@ class RunningScripts {
 
     struct Script {
         int group;
+        int keeper = -1;  // until it has been ended and reaped
         bool leaderReaped = false;
         bool ending = false;
     };
@@ -326,8 +329,17 @@ class RunningScripts {
         }
     }
 
-    // Under the lock.
+    // Under the lock. Once the script's shell has ended, its keeper has nothing left to keep (and
+    // once the group was ended, the keeper went with it): it ends and is reaped.
     void forgetEndedGroups() {
+        for (Script& script : scripts_) {
+            if (script.leaderReaped && script.keeper > 0) {
+                ::kill(script.keeper, SIGKILL);
+                while (::waitpid(script.keeper, nullptr, 0) < 0 && errno == EINTR) {
+                }
+                script.keeper = -1;
+            }
+        }
         std::erase_if(scripts_, [](const Script& script) {
             return script.leaderReaped && !groupHasLiveProcess(script.group);
         });
