@@ -18,6 +18,8 @@ namespace {
 std::atomic<int> receivedSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
+std::atomic<bool> mainReturned{false};
+
 // The handler that std::terminate ran before ours: it says what went wrong and aborts.
 std::terminate_handler earlierTerminateHandler = nullptr;
 
@@ -40,7 +42,11 @@ void watchForTerminationSignals() {
 }
 
 extern "C" void endScriptsAtExit() {
+    if (mainReturned.load()) {
+        return;
+    }
     platform::endRunningScriptsForGood();
+    std::_Exit(1);
 }
 
 [[noreturn]] void endScriptsThenTerminate() {
@@ -75,6 +81,10 @@ void endScriptsAtEveryEnd() {
         return;
     }
     noteTerminationSignals();
+}
+
+void mainHasEnded() {
+    mainReturned.store(true);
 }
 
 }  // namespace kestova

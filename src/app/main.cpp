@@ -137,5 +137,6 @@ int main(int argc, char** argv) {
                                                 : runWithWindow(argc, argv, *parsed.options);
     // No iperf3 client outlives the program.
     kestova::platform::endRunningScriptsForGood();
+    kestova::mainHasEnded();
     return status;
 }
