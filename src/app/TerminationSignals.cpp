@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <exception>
 #include <system_error>
 #include <thread>
 
@@ -17,14 +18,17 @@ namespace {
 std::atomic<int> receivedSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
+std::atomic<bool> mainReturned{false};
+
+// The handler that std::terminate ran before ours: it says what went wrong and aborts.
+std::terminate_handler earlierTerminateHandler = nullptr;
+
 extern "C" void noteTerminationSignal(int signal) {
     receivedSignal.store(signal);
 }
 
 [[noreturn]] void endAfter(int signal) {
-    // A stage may start its scripts while the earlier ones end: end until none is left.
-    for (int round = 0; round < 3 && platform::endRunningScripts() > 0; ++round) {
-    }
+    platform::endRunningScriptsForGood();
     std::_Exit(128 + signal);
 }
 
@@ -37,16 +41,50 @@ void watchForTerminationSignals() {
     }
 }
 
+extern "C" void endScriptsAtExit() {
+    if (mainReturned.load()) {
+        return;
+    }
+    platform::endRunningScriptsForGood();
+    std::_Exit(1);
+}
+
+[[noreturn]] void endScriptsThenTerminate() {
+    platform::endRunningScriptsForGood();
+    if (earlierTerminateHandler != nullptr) {
+        earlierTerminateHandler();
+    }
+    std::abort();
+}
+
+void noteTerminationSignals() {
+    std::signal(SIGINT, noteTerminationSignal);
+    std::signal(SIGTERM, noteTerminationSignal);
+#ifdef SIGHUP
+    if (std::signal(SIGHUP, noteTerminationSignal) == SIG_IGN) {
+        std::signal(SIGHUP, SIG_IGN);
+    }
+#endif
+#ifdef SIGQUIT
+    std::signal(SIGQUIT, noteTerminationSignal);
+#endif
+}
+
 }  // namespace
 
-void endProgramOnTerminationSignals() {
+void endScriptsAtEveryEnd() {
+    earlierTerminateHandler = std::set_terminate(endScriptsThenTerminate);
+    std::atexit(endScriptsAtExit);
     try {
         std::thread(watchForTerminationSignals).detach();
     } catch (const std::system_error&) {
         return;
     }
-    std::signal(SIGINT, noteTerminationSignal);
-    std::signal(SIGTERM, noteTerminationSignal);
+    noteTerminationSignals();
+}
+
+void mainHasEnded() {
+    mainReturned.store(true);
 }
 
 }  // namespace kestova

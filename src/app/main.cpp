@@ -132,10 +132,11 @@ int main(int argc, char** argv) {
         std::cerr << "kestova-speedtest: " << *error << "\n";
         return 2;
     }
-    kestova::endProgramOnTerminationSignals();
+    kestova::endScriptsAtEveryEnd();
     const int status = parsed.options->noWindow ? runWithoutWindow(*parsed.options)
                                                 : runWithWindow(argc, argv, *parsed.options);
     // No iperf3 client outlives the program.
-    kestova::platform::endRunningScripts();
+    kestova::platform::endRunningScriptsForGood();
+    kestova::mainHasEnded();
     return status;
 }

@@ -16,7 +16,9 @@ namespace kestova::platform {
 class ChildProcess {
   public:
     // Runs the shell script with /bin/sh in a process group of its own; nothing when the script
-    // is not there or the process cannot be started.
+    // is not there, the process cannot be started or the program has begun to end
+    // (endRunningScriptsForGood). On Linux a keeper joins the script's group, which ends the
+    // group when this program ends in any way, even by SIGKILL.
     static std::optional<ChildProcess> startShellScript(const std::string& scriptPath);
     // Runs a program found on PATH with the arguments, not through a shell.
     static std::optional<ChildProcess> startProgram(const std::vector<std::string>& command);
@@ -56,6 +58,11 @@ class ChildProcess {
 // see them end only when it returns, so nothing that waits for one script goes on while others
 // still run.
 std::size_t endRunningScripts(std::chrono::milliseconds grace = std::chrono::milliseconds(1000));
+
+// The same at the program's end: from the call on no script starts any more. Safe from any
+// thread.
+std::size_t endRunningScriptsForGood(
+    std::chrono::milliseconds grace = std::chrono::milliseconds(1000));
 
 // Waits at most the bound until no script started by ChildProcess::startShellScript runs any
 // more (what a script started ends with it); true when none does. Ends nothing. Safe from any

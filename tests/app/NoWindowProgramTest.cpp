@@ -353,40 +353,6 @@ TEST_F(NoWindowProgram, ARequiredUpgradeEndsWithStatusThreeAndSaysWhich) {
     EXPECT_EQ(document["servers"], nlohmann::json::array());
 }
 
-// SIGINT or SIGTERM in the middle of a test: the program ends its iperf3 clients (which run in
-// process groups of their own, so a terminal's signal does not reach them) and exits with 128 +
-// the signal's number, without a result report.
-TEST_F(NoWindowProgram, ASignalMidTestEndsTheClientsAndSendsNoReport) {
-    for (const auto& [signal, expected] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
-        IperfServer server;
-        tools::TestServiceConfig config;
-        config.servers = {"127.0.0.1:" + std::to_string(server.port())};
-        config.latestVersion = fileBytes(workspace::kLocalVersion);
-        config.reportLog = (folder() / "reports.txt").string();
-        testing::RunningTestService service(config);
-        // A client that another test left behind at a port since reused is not this program's.
-        const std::vector<int> before = testing::iperfClientsOf(server.port());
-        const auto programsClients = [&] {
-            std::vector<int> clients = testing::iperfClientsOf(server.port());
-            std::erase_if(clients, [&](int pid) { return std::ranges::count(before, pid) != 0; });
-            return clients;
-        };
-        const int program =
-            spawnProgram("--short-pauses --service 127.0.0.1:" + std::to_string(service.port()));
-        ASSERT_TRUE(waitUntil([&] { return !programsClients().empty(); }, 30s))
-            << fileBytes("runlog.txt");
-
-        ::kill(program, signal);
-        const auto start = std::chrono::steady_clock::now();
-        // The clients get a second to end on TERM before they are killed.
-        EXPECT_EQ(exitStatusOf(program, 10s), std::optional<int>(expected)) << "signal " << signal;
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 3 * 1s);
-        EXPECT_TRUE(programsClients().empty());
-        EXPECT_EQ(fileBytes("reports.txt"), "<missing>");
-        EXPECT_EQ(fileBytes(workspace::kFinal), "<missing>");
-    }
-}
-
 TEST_F(NoWindowProgram, BadArgumentsEndWithStatusTwo) {
     EXPECT_EQ(runProgram("--service host:0"), 2);
     EXPECT_EQ(runProgram("--bogus"), 2);

@@ -2,9 +2,11 @@
 // xdotool with real key presses and clicks.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -15,9 +17,11 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/ProgramUnderTest.h"
 #include "platform/ChildProcess.h"
+#include "support/IperfServer.h"
 #include "support/RunningTestService.h"
 #include "support/StandInIperf.h"
 #include "support/WaitUntil.h"
@@ -103,8 +107,15 @@ class WindowProgram : public testing::ProgramUnderTest {
                 break;
             }
             xServer_ = std::make_unique<platform::ChildProcess>(std::move(*started));
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
-            if (becomes([&] { return std::filesystem::exists(socket); }, 10s)) {
+            // Ours, and answering: a server that could not listen on the display (another
+            // machine user's holds it) ends, and may leave the name behind.
+            const std::string name = ":" + std::to_string(display);
+            const auto answers = [&] {
+                return !xServer_->waitForExit(0ms) &&
+                       outputOf("DISPLAY=" + name + " xdotool getdisplaygeometry 2>/dev/null") ==
+                           "1280 1024\n";
+            };
+            if (becomes(answers, 10s)) {
                 display_ = ":" + std::to_string(display);
             } else {
                 stopXServer();
@@ -161,6 +172,8 @@ class WindowProgram : public testing::ProgramUnderTest {
     }
 
     void pressEscape() { xdotool("windowfocus --sync " + windowId() + " key Escape"); }
+
+    const std::string& display() const { return display_; }
 
     tools::TestServiceConfig config_;
     std::future<int> program_;
@@ -228,6 +241,100 @@ TEST_F(WindowProgram, ClosingAfterTheTestStillDeliversTheReport) {
     EXPECT_EQ(program_.get(), 0) << fileBytes("runlog.txt");
     EXPECT_NE(fileBytes(workspace::kFinal), "<missing>");
 }
+
+// How the program is ended mid-test, with or without its window, while real iperf3 clients run
+// against a real server: it ends them (or, killed outright, its scripts' keepers do) and sends no
+// report. The window's tests run in the module's core, which is the program's: the program's own
+// signal path ends them.
+struct EndCase {
+    const char* name;
+    bool window;
+    int signal;          // 0: the X server goes away
+    int expectedStatus;  // the negated signal when the signal itself ended the program
+};
+
+class ProgramEnd : public WindowProgram, public ::testing::WithParamInterface<EndCase> {
+  protected:
+    void SetUp() override {
+        WindowProgram::SetUp();
+        std::filesystem::remove(workspace::kIperfClient);
+        std::filesystem::create_symlink(
+            std::filesystem::read_symlink(std::string(KESTOVA_DIST_DIR) + "/iperf/iperf3"),
+            workspace::kIperfClient);
+    }
+
+    // The program itself, not a wrapper, so that the signal reaches it; its process id.
+    int spawnProgramItself(bool window, std::uint16_t servicePort) {
+        const std::string command =
+            (window ? "DISPLAY=" + display() + " QT_QPA_PLATFORM=xcb " : std::string()) + "exec " +
+            (folder() / "kestova-speedtest").string() + (window ? "" : " --no-window") +
+            " --short-pauses --service 127.0.0.1:" + std::to_string(servicePort) + " > " +
+            (folder() / "runlog.txt").string() + " 2>&1";
+        std::vector<char*> argv = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                                   const_cast<char*>(command.c_str()), nullptr};
+        pid_t pid = -1;
+        EXPECT_EQ(::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ), 0);
+        return pid;
+    }
+};
+
+TEST_P(ProgramEnd, EndsTheClientsAndSendsNoReport) {
+    const EndCase& c = GetParam();
+    testing::IperfServer first;
+    testing::IperfServer second;
+    config_ = grantingServers({&first, &second});
+    config_.reportLog = (folder() / "reports.txt").string();
+    testing::RunningTestService service(config_);
+    // A client that another test left behind at a port since reused is not this program's.
+    const std::vector<int> before = testing::iperfClientsOf(first.port());
+    const auto programsClients = [&] {
+        std::vector<int> clients = testing::iperfClientsOf(first.port());
+        for (const int client : testing::iperfClientsOf(second.port())) {
+            clients.push_back(client);
+        }
+        std::erase_if(clients, [&](int pid) { return std::ranges::count(before, pid) != 0; });
+        return clients;
+    };
+    const int program = spawnProgramItself(c.window, service.port());
+    if (c.window) {
+        // Looked for every 100 ms: each look is a new client of the X server.
+        ASSERT_TRUE(becomes([this] { return !windowId().empty(); }, 90s))
+            << display() << " answers " << xdotool("getdisplaygeometry") << fileBytes("runlog.txt");
+        pressStart();
+    }
+    ASSERT_TRUE(test::waitUntil([&] { return programsClients().size() == 2; }, 30s))
+        << fileBytes("runlog.txt");
+
+    if (c.signal == 0) {
+        stopXServer();
+    } else {
+        ::kill(program, c.signal);
+    }
+    // The clients get a second to end on TERM before they are killed.
+    EXPECT_EQ(exitStatusOf(program, 10s), std::optional<int>(c.expectedStatus))
+        << fileBytes("runlog.txt");
+    if (c.signal == SIGKILL) {
+        EXPECT_TRUE(test::waitUntil([&] { return programsClients().empty(); }, 10s));
+    } else {
+        EXPECT_TRUE(programsClients().empty());
+    }
+    EXPECT_EQ(fileBytes("reports.txt"), "<missing>");
+    EXPECT_EQ(fileBytes(workspace::kFinal), "<missing>");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProgramEnd,
+                         ::testing::Values(EndCase{"window_INT", true, SIGINT, 130},
+                                           EndCase{"window_TERM", true, SIGTERM, 143},
+                                           EndCase{"window_HUP", true, SIGHUP, 129},
+                                           EndCase{"window_QUIT", true, SIGQUIT, 131},
+                                           EndCase{"window_KILL", true, SIGKILL, -SIGKILL},
+                                           EndCase{"window_display_gone", true, 0, 1},
+                                           EndCase{"no_window_INT", false, SIGINT, 130},
+                                           EndCase{"no_window_TERM", false, SIGTERM, 143},
+                                           EndCase{"no_window_HUP", false, SIGHUP, 129},
+                                           EndCase{"no_window_QUIT", false, SIGQUIT, 131},
+                                           EndCase{"no_window_KILL", false, SIGKILL, -SIGKILL}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace kestova

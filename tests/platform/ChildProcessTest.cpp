@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "support/ProgramFolderFixture.h"
+#include "support/WaitUntil.h"
 
 namespace kestova::platform {
 namespace {
@@ -114,6 +116,43 @@ TEST_F(ChildProcessTest, AScriptRunsInAProcessGroupOfItsOwn) {
     EXPECT_EQ(pidAndGroup[0], script->pid());
     EXPECT_EQ(pidAndGroup[1], script->pid());
     EXPECT_NE(pidAndGroup[1], ::getpgrp());
+}
+
+// A program killed outright (SIGKILL) cannot end its scripts: their keepers do, TERM first. The
+// program is this test program run anew; the file where its script notes its child is named in
+// the environment it inherits.
+TEST_F(ChildProcessTest, AScriptEndsWhenItsProgramIsKilled) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const char* noted = "KESTOVA_TEST_SLEEPER_FILE";
+    if (std::getenv(noted) == nullptr) {
+        ::setenv(noted, (folder() / "sleeper.txt").c_str(), 1);
+    }
+    const std::string sleeperFile = std::getenv(noted);
+    putFile("long.sh", std::string("sleep 60 &\necho $! > \"$") + noted + "\"\nwait\n");
+    EXPECT_EXIT(
+        {
+            std::optional<ChildProcess> script = ChildProcess::startShellScript("long.sh");
+            numbersWhenWritten(sleeperFile, 5s);
+            ::raise(SIGKILL);
+        },
+        ::testing::KilledBySignal(SIGKILL), "");
+    const std::vector<int> sleeper = numbersWhenWritten(sleeperFile, 1s);
+    ASSERT_EQ(sleeper.size(), 1U);
+    EXPECT_TRUE(test::waitUntil([&] { return !isRunning(sleeper[0]); }, 5s));
+}
+
+// Once the program has begun to end, no script starts.
+TEST_F(ChildProcessTest, NoScriptStartsOnceTheEndHasBegun) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    putFile("quick.sh", "exit 0\n");
+    EXPECT_EXIT(
+        {
+            const bool before = ChildProcess::startShellScript("quick.sh").has_value();
+            endRunningScriptsForGood(100ms);
+            const bool after = ChildProcess::startShellScript("quick.sh").has_value();
+            std::_Exit(before && !after ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // Scripts left running as the runner leaves them: each writes its own id and its background

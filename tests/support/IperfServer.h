@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <ios>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -64,13 +65,18 @@ inline std::vector<int> iperfClientsOf(std::uint16_t port) {
         if (name.find_first_not_of("0123456789") != std::string::npos) {
             continue;
         }
-        std::ifstream cmdline(entry->path() / "cmdline");
         std::vector<std::string> words;
-        for (std::string word; std::getline(cmdline, word, '\0');) {
-            words.push_back(word);
+        std::string status;
+        try {
+            std::ifstream cmdline(entry->path() / "cmdline");
+            for (std::string word; std::getline(cmdline, word, '\0');) {
+                words.push_back(word);
+            }
+            std::ifstream stat(entry->path() / "stat");
+            status.assign(std::istreambuf_iterator<char>(stat), {});
+        } catch (const std::ios_base::failure&) {
+            continue;  // the process ended while it was read
         }
-        std::ifstream stat(entry->path() / "stat");
-        const std::string status{std::istreambuf_iterator<char>(stat), {}};
         const std::size_t afterName = status.rfind(')');
         const bool ended = afterName == std::string::npos || afterName + 2 >= status.size() ||
                            status[afterName + 2] == 'Z';

@@ -30,9 +30,13 @@ using Clock = std::chrono::steady_clock;
 // What the child starts with: every signal at its default action and none blocked (this process
 // ignores SIGPIPE, which iperf3 and the shell must not inherit), and for a script a process group
 // of its own, so that it can be ended as a whole.
+constexpr int kNoGroup = -1;
+constexpr int kOwnGroup = 0;
+
 class SpawnAttributes {
   public:
-    explicit SpawnAttributes(bool ownGroup) {
+    // The group: kNoGroup (this program's), kOwnGroup (a new one) or an existing group's id.
+    explicit SpawnAttributes(int group) {
         ok_ = ::posix_spawnattr_init(&attributes_) == 0;
         if (!ok_) {
             return;
@@ -44,9 +48,9 @@ class SpawnAttributes {
         sigset_t noneBlocked;
         ::sigemptyset(&noneBlocked);
         short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-        if (ownGroup) {
+        if (group != kNoGroup) {
             flags |= POSIX_SPAWN_SETPGROUP;
-            ok_ = ::posix_spawnattr_setpgroup(&attributes_, 0) == 0;
+            ok_ = ::posix_spawnattr_setpgroup(&attributes_, group) == 0;
         }
         ok_ = ok_ && ::posix_spawnattr_setsigdefault(&attributes_, &defaults) == 0 &&
               ::posix_spawnattr_setsigmask(&attributes_, &noneBlocked) == 0 &&
@@ -63,14 +67,26 @@ class SpawnAttributes {
     bool ok_ = false;
 };
 
+// The descriptor a script's keeper reads its lifeline from.
+constexpr int kLifelineFd = 3;
+
+// Each script's group holds a keeper beside the script: a shell that reads the lifeline, a pipe
+// whose writing end only this program holds. When this program ends in any way (SIGKILL too), the
+// pipe reports its end and the keeper ends the group: TERM, then KILL a second later for what
+// ignored it. It is started after the script, so that it does not delay it, and ended when the
+// script's shell has been reaped.
+constexpr const char* kKeeper =
+    "read -r _ <&3; trap '' TERM; kill -s TERM 0; sleep 1; kill -s KILL 0";
+
 std::optional<int> spawnQuietly(const char* program, std::vector<std::string> arguments,
-                                bool searchPath, int outputFd = -1, bool ownGroup = false) {
+                                bool searchPath, int outputFd = -1, int group = kNoGroup,
+                                int lifelineFd = -1) {
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
-    const SpawnAttributes attributes(ownGroup);
+    const SpawnAttributes attributes(group);
     if (attributes.get() == nullptr) {
         return std::nullopt;
     }
@@ -85,6 +101,9 @@ std::optional<int> spawnQuietly(const char* program, std::vector<std::string> ar
         }
         ::posix_spawn_file_actions_addopen(&actions, stream, "/dev/null",
                                            stream == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
+    }
+    if (lifelineFd >= 0) {
+        ::posix_spawn_file_actions_adddup2(&actions, lifelineFd, kLifelineFd);
     }
     pid_t pid = -1;
     const int failed =
@@ -177,15 +196,28 @@ bool groupHasLiveProcess(int group) {
 // it under the lock reach that script's processes only.
 class RunningScripts {
   public:
-    // Starts a script and lists it in one step, so that no script runs unlisted.
+    // Starts a script and its keeper and lists them in one step, so that no script runs unlisted;
+    // nothing once the program has begun to end. The script's group exists until its leader has
+    // been reaped, which happens only under the lock: the keeper can join it.
     std::optional<int> start(const std::string& scriptPath) {
         const std::lock_guard<std::mutex> guard(lock_);
+        if (closed_ || !openLifeline()) {
+            return std::nullopt;
+        }
         const std::optional<int> pid =
-            spawnQuietly("/bin/sh", {"sh", scriptPath}, false, -1, /*ownGroup=*/true);
+            spawnQuietly("/bin/sh", {"sh", scriptPath}, false, -1, kOwnGroup);
         if (pid) {
-            scripts_.push_back({*pid});
+            const std::optional<int> keeper =
+                spawnQuietly("/bin/sh", {"sh", "-c", kKeeper}, false, -1, *pid, lifeline_[0]);
+            scripts_.push_back({*pid, keeper.value_or(-1)});
         }
         return pid;
+    }
+
+    // From now on no script starts.
+    void close() {
+        const std::lock_guard<std::mutex> guard(lock_);
+        closed_ = true;
     }
 
     // Reaps the script's leader when it has ended; true when it has been reaped (here or before).
@@ -249,8 +281,31 @@ class RunningScripts {
     }
 
   private:
+    // Under the lock. Both ends are closed on exec, so that no child holds the writing end; the
+    // reading end is given to each keeper as descriptor 3, above which it is kept so that the
+    // keeper's copy is a duplicate of its own.
+    bool openLifeline() {
+        if (lifeline_[1] >= 0) {
+            return true;
+        }
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
+            return false;
+        }
+        const int reading = ::fcntl(ends[0], F_DUPFD_CLOEXEC, kLifelineFd + 1);
+        ::close(ends[0]);
+        if (reading < 0) {
+            ::close(ends[1]);
+            return false;
+        }
+        lifeline_[0] = reading;
+        lifeline_[1] = ends[1];
+        return true;
+    }
+
     struct Script {
         int group;
+        int keeper = -1;  // until it has been ended and reaped
         bool leaderReaped = false;
         bool ending = false;
     };
@@ -274,8 +329,17 @@ class RunningScripts {
         }
     }
 
-    // Under the lock.
+    // Under the lock. Once the script's shell has ended, its keeper has nothing left to keep (and
+    // once the group was ended, the keeper went with it): it ends and is reaped.
     void forgetEndedGroups() {
+        for (Script& script : scripts_) {
+            if (script.leaderReaped && script.keeper > 0) {
+                ::kill(script.keeper, SIGKILL);
+                while (::waitpid(script.keeper, nullptr, 0) < 0 && errno == EINTR) {
+                }
+                script.keeper = -1;
+            }
+        }
         std::erase_if(scripts_, [](const Script& script) {
             return script.leaderReaped && !groupHasLiveProcess(script.group);
         });
@@ -283,6 +347,8 @@ class RunningScripts {
 
     std::mutex lock_;
     std::vector<Script> scripts_;
+    bool closed_ = false;
+    int lifeline_[2] = {-1, -1};
 };
 
 // Never destroyed: reaper threads may still use it while the program ends.
@@ -416,6 +482,11 @@ ChildProcess::~ChildProcess() {
 }
 
 std::size_t endRunningScripts(std::chrono::milliseconds grace) {
+    return runningScripts().endAll(grace);
+}
+
+std::size_t endRunningScriptsForGood(std::chrono::milliseconds grace) {
+    runningScripts().close();
     return runningScripts().endAll(grace);
 }
 

@@ -30,6 +30,7 @@ struct ScriptJob {
     std::mutex lock;
     HANDLE job = nullptr;
     std::vector<HANDLE> scripts;  // our own handles of the scripts' processes
+    bool closed = false;          // the program has begun to end: no script starts
 };
 
 ScriptJob& scriptJob() {
@@ -54,10 +55,15 @@ bool stillRuns(HANDLE process) {
     return ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
 }
 
-// Puts the suspended process into the scripts' job and keeps a handle of it there.
-void enterScriptJob(HANDLE process) {
+// Puts the suspended process into the scripts' job and keeps a handle of it there; ends it
+// instead, before it has run, once the program has begun to end.
+bool enterScriptJob(HANDLE process) {
     ScriptJob& registry = scriptJob();
     const std::lock_guard<std::mutex> guard(registry.lock);
+    if (registry.closed) {
+        ::TerminateProcess(process, 1);
+        return false;
+    }
     HANDLE job = scriptJobHandle(registry);
     if (job != nullptr) {
         ::AssignProcessToJobObject(job, process);
@@ -76,6 +82,7 @@ void enterScriptJob(HANDLE process) {
                           SYNCHRONIZE | PROCESS_TERMINATE, FALSE, 0) != 0) {
         registry.scripts.push_back(own);
     }
+    return true;
 }
 
 // A command line word quoted so that the C runtime of the started program reads it back as it is.
@@ -171,7 +178,11 @@ std::optional<ChildProcess> ChildProcess::startShellScript(const std::string& sc
     if (!started) {
         return std::nullopt;
     }
-    enterScriptJob(started->process);
+    if (!enterScriptJob(started->process)) {
+        ::CloseHandle(started->thread);
+        ::CloseHandle(started->process);
+        return std::nullopt;
+    }
     ::ResumeThread(started->thread);
     ::CloseHandle(started->thread);
     ChildProcess child(static_cast<int>(::GetProcessId(started->process)), true);
@@ -320,6 +331,15 @@ bool waitForRunningScripts(std::chrono::milliseconds bound) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+std::size_t endRunningScriptsForGood(std::chrono::milliseconds grace) {
+    {
+        ScriptJob& registry = scriptJob();
+        const std::lock_guard<std::mutex> guard(registry.lock);
+        registry.closed = true;
+    }
+    return endRunningScripts(grace);
 }
 
 }  // namespace kestova::platform
