@@ -1,4 +1,5 @@
 #include "platform/ChildProcess.h"
+#include "platform/LookUntil.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -261,23 +262,10 @@ class RunningScripts {
 
     // The lock is taken only for each look, so that the scripts' owners can reap them meanwhile.
     bool noneRunsWithin(std::chrono::milliseconds bound) {
-        const Clock::time_point deadline = Clock::now() + bound;
-        for (;;) {
-            {
-                const std::lock_guard<std::mutex> guard(lock_);
-                for (Script& script : scripts_) {
-                    script.leaderReaped = script.leaderReaped || reapProcessIfEnded(script.group);
-                }
-                forgetEndedGroups();
-                if (scripts_.empty()) {
-                    return true;
-                }
-            }
-            if (Clock::now() >= deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        return lookUntil(bound, std::chrono::milliseconds(20), [this] {
+            const std::lock_guard<std::mutex> guard(lock_);
+            return noneLeft();
+        });
     }
 
   private:
@@ -313,20 +301,17 @@ class RunningScripts {
     // Under the lock: reaps the leaders that have ended and forgets the groups that have, until
     // none is left or the bound has passed.
     bool allEndedWithin(std::chrono::milliseconds bound) {
-        const Clock::time_point deadline = Clock::now() + bound;
-        for (;;) {
-            for (Script& script : scripts_) {
-                script.leaderReaped = script.leaderReaped || reapProcessIfEnded(script.group);
-            }
-            forgetEndedGroups();
-            if (scripts_.empty()) {
-                return true;
-            }
-            if (Clock::now() >= deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return lookUntil(bound, std::chrono::milliseconds(5), [this] { return noneLeft(); });
+    }
+
+    // Under the lock: reaps the leaders that have ended and forgets the groups that have; true
+    // when none is left.
+    bool noneLeft() {
+        for (Script& script : scripts_) {
+            script.leaderReaped = script.leaderReaped || reapProcessIfEnded(script.group);
         }
+        forgetEndedGroups();
+        return scripts_.empty();
     }
 
     // Under the lock. Once the script's shell has ended, its keeper has nothing left to keep (and

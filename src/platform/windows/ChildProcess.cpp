@@ -1,4 +1,5 @@
 #include "platform/ChildProcess.h"
+#include "platform/LookUntil.h"
 
 #include <windows.h>
 
@@ -318,19 +319,10 @@ std::size_t endRunningScripts(std::chrono::milliseconds grace) {
 bool waitForRunningScripts(std::chrono::milliseconds bound) {
     // A script's process ends only once the iperf3 it runs has: its own handle tells it all.
     ScriptJob& registry = scriptJob();
-    const Clock::time_point deadline = Clock::now() + bound;
-    for (;;) {
-        {
-            const std::lock_guard<std::mutex> guard(registry.lock);
-            if (std::none_of(registry.scripts.begin(), registry.scripts.end(), stillRuns)) {
-                return true;
-            }
-        }
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return lookUntil(bound, std::chrono::milliseconds(20), [&registry] {
+        const std::lock_guard<std::mutex> guard(registry.lock);
+        return std::none_of(registry.scripts.begin(), registry.scripts.end(), stillRuns);
+    });
 }
 
 std::size_t endRunningScriptsForGood(std::chrono::milliseconds grace) {
