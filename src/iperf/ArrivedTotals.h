@@ -20,6 +20,8 @@ namespace kestova::iperf {
 // the buffers filling, not the line.
 // The seconds count from the last look before data began to move; a second is added once data
 // has been seen moving past its end, its total read between the looks around each of its ends.
+// Each download second after the first is the mean over it and the one before: a loss holds
+// the bytes behind it back from the client until the gap is filled.
 // Contract: one owner, one thread.
 class ArrivedTotals {
   public:
@@ -52,6 +54,7 @@ class ArrivedTotals {
     std::uint64_t countOf(const platform::TcpConnectionBytes& connection) const;
     std::optional<std::uint64_t> totalNow();
     std::uint64_t bytesAt(double at) const;
+    double secondsRead() const;
     void addWholeSeconds();
 
     std::vector<platform::RemoteEndpoint> endpoints_;

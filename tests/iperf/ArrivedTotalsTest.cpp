@@ -112,6 +112,24 @@ TEST(ArrivedTotals, ADownloadCountsWhatTheClientsReceived) {
     EXPECT_NEAR(totals.intervals()[0].mbps, 20.0, 0.01);
 }
 
+// A loss holds the bytes that arrive behind it back from the client until the gap is filled:
+// here those of 1.6 s to 2.2 s reach it at once at 2.2 s. Read over one second, the second to
+// 2.0 s would show 6 Mbit/s and the next 14 on a 10 Mbit/s line; over two, 8 and 10.
+TEST(ArrivedTotals, ADownloadSecondHeldBackByALossMovesItsLiveValueByHalf) {
+    ScriptedCounts counts;
+    ArrivedTotals totals(kServers, ArrivedTotals::Side::ClientsReceived, 0.0, counts.source());
+    for (double now = 0.1; now <= 4.01; now += 0.1) {
+        const double delivered = now > 1.59 && now < 2.19 ? 1.6 : now;
+        counts.set(std::vector<TcpConnectionBytes>{
+            {3, 1, static_cast<std::uint64_t>(delivered * 10 * kMbit), 17}});
+        ASSERT_TRUE(totals.look(now));
+    }
+    ASSERT_GE(totals.intervals().size(), 3U);
+    EXPECT_NEAR(totals.intervals()[0].mbps, 10.0, 0.1);
+    EXPECT_NEAR(totals.intervals()[1].mbps, 8.0, 0.1);
+    EXPECT_NEAR(totals.intervals()[2].mbps, 10.0, 0.1);
+}
+
 TEST(ArrivedTotals, TellNothingWhereTheSystemCannot) {
     ScriptedCounts counts;
     counts.set(std::nullopt);
