@@ -1,5 +1,6 @@
 // kestova-image-generator: draws the window's pictures (button faces, background, icon) into a
-// resources folder. Run it with tools/draw-images; the PNG files it makes are committed.
+// resources folder, and the icon in the desktop's sizes into an icons folder. Run it with
+// tools/draw-images; the PNG files it makes are committed.
 #include <QColor>
 #include <QDir>
 #include <QFont>
@@ -75,11 +76,13 @@ QImage background() {
     return image;
 }
 
-// A speed gauge: a dark dial, a coloured arc and a needle.
-QImage icon() {
-    QImage image = blank(256, 256);
+// A speed gauge: a dark dial, a coloured arc and a needle, drawn on a 256 pixel grid and scaled
+// to the size asked for, so that each of the desktop's sizes is drawn rather than shrunk.
+QImage icon(int size) {
+    QImage image = blank(size, size);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 256.0, size / 256.0);
     QRadialGradient dial(128, 128, 120);
     dial.setColorAt(0, QColor(0x3d, 0x4b, 0x5e));
     dial.setColorAt(1, QColor(0x1a, 0x20, 0x29));
@@ -119,11 +122,12 @@ struct Face {
 
 int main(int argc, char** argv) {
     QGuiApplication application(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: kestova-image-generator RESOURCES_FOLDER\n");
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: kestova-image-generator RESOURCES_FOLDER ICONS_FOLDER\n");
         return 2;
     }
     const QDir folder(QString::fromLocal8Bit(argv[1]));
+    const QDir icons(QString::fromLocal8Bit(argv[2]));
     const Face faces[] = {
         {169, "開始測試", true, false},     {170, "Close", false, false},
         {171, "關閉", true, false},         {172, "Restart test", false, false},
@@ -138,6 +142,10 @@ int main(int argc, char** argv) {
                         folder.filePath(QStringLiteral("png/%1.png").arg(face.id)));
     }
     written &= save(background(), folder.filePath(QStringLiteral("bitmap/179.png")));
-    written &= save(icon(), folder.filePath(QStringLiteral("icon/128.png")));
+    written &= save(icon(256), folder.filePath(QStringLiteral("icon/128.png")));
+    // The sizes of the desktop's icon theme (hicolor), one file each.
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        written &= save(icon(size), icons.filePath(QStringLiteral("%1.png").arg(size)));
+    }
     return written ? 0 : 1;
 }
