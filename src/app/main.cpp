@@ -16,6 +16,7 @@
 #include "app/UpgradeNotice.h"
 #include "app/WindowModule.h"
 #include "platform/ChildProcess.h"
+#include "platform/ProgramArguments.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SharedLibrary.h"
 #include "platform/SystemValues.h"
@@ -118,7 +119,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     const kestova::ParsedCommandLine parsed =
-        kestova::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+        kestova::parseCommandLine(kestova::platform::programArguments(argc, argv));
     if (!parsed.options) {
         std::cerr << "kestova-speedtest: " << parsed.error << "\n" << kestova::kUsage;
         return 2;

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "iperf/IperfOutput.h"
+#include "platform/SystemSpelling.h"
 #include "platform/TextFile.h"
 #include "workspace/RunLog.h"
 #include "workspace/StatusFile.h"
@@ -39,7 +40,8 @@ bool collectOutputs(const std::string& path, std::vector<CollectedOutput>& outpu
     std::vector<std::size_t> markers;
     for (std::size_t k = 0; k < lines.size(); ++k) {
         if (iperf::holdsDoneMarker(lines[k])) {
-            runLog() << path << " iperf Done. found";
+            // The file as this system names it: "speedTest\\dn_speed_0.txt" on Windows.
+            runLog() << platform::inScriptSpelling(path) << " iperf Done. found";
             markers.push_back(k);
         }
     }

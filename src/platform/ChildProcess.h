@@ -18,7 +18,9 @@ class ChildProcess {
     // Runs the shell script with /bin/sh in a process group of its own; nothing when the script
     // is not there, the process cannot be started or the program has begun to end
     // (endRunningScriptsForGood). On Linux a keeper joins the script's group, which ends the
-    // group when this program ends in any way, even by SIGKILL.
+    // group when this program ends in any way, even by SIGKILL. On Windows cmd.exe runs it in the
+    // current folder; a script of that folder whatever the folder's name, one elsewhere unless its
+    // path holds a "%" (cmd.exe would read it as a variable).
     static std::optional<ChildProcess> startShellScript(const std::string& scriptPath);
     // Runs a program found on PATH with the arguments, not through a shell.
     static std::optional<ChildProcess> startProgram(const std::vector<std::string>& command);

@@ -19,7 +19,8 @@ inline constexpr char kScriptPathSeparator = '/';
 inline constexpr std::string_view kTextLineEnd = "\n";
 #endif
 
-// A relative path with "/" between its parts, as a script of this system spells it.
+// A relative path with "/" between its parts, as a script (and the run log) of this system spells
+// it.
 inline std::string inScriptSpelling(std::string_view path) {
     std::string spelled(path);
     for (char& c : spelled) {

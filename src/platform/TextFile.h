@@ -14,8 +14,8 @@ namespace kestova::platform {
 // reader sees the old content or the new, never a part (on Windows, a reader that holds the file
 // without letting it be replaced gets it written in place). Returns false, and leaves the file as
 // it was, when it could not be written in place: it is read-only, a symbolic link or not a regular
-// file, its folder is missing or read-only, or the bytes could not all be written. No descriptor
-// reaches a child.
+// file, its folder is missing or read-only, or the bytes could not all be written (a full disk);
+// no temporary file remains then. No descriptor reaches a child.
 bool writeWholeFile(const std::string& path, std::string_view bytes);
 
 // Which file a name stood for when it was made: a later look tells whether the name still does.

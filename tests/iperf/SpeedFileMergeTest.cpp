@@ -33,6 +33,13 @@ CollectedOutput replaced(CollectedOutput output, std::size_t at, const std::stri
     return output;
 }
 
+// The run log names each output as the system does: "speedTest\\dn_speed_0.txt" on Windows.
+#ifdef _WIN32
+constexpr const char* kOutputs = "speedTest\\";
+#else
+constexpr const char* kOutputs = "speedTest/";
+#endif
+
 const std::string kSingleA =
     "[SUM] 0.00-1.00 sec 112 MBytes 940.00 Mbits/sec \n"
     "[SUM] 0.00-10.00 sec 1.09 GBytes 940.00 Mbits/sec 0 sender \n"
@@ -129,13 +136,12 @@ TEST_F(MergeSpeedFile, ThreeRecordedOutputsMergeIntoTheExpectedFile) {
     const std::string log = merge("dn_speed", 3);
     // Written as a text file of the system: on Windows each line feed is stored as CR LF.
     EXPECT_EQ(fileBytes("speedTest/dn_speed.txt"), platform::asStoredText(expected));
-    EXPECT_EQ(log,
-              "speedTest/dn_speed_0.txt iperf Done. found\n"
-              "speedTest/dn_speed_1.txt iperf Done. found\n"
-              "speedTest/dn_speed_2.txt iperf Done. found\n"
-              "start merge speed file: dn_speed total line: 3\n"
-              "file content result:\n" +
-                  expected + "\n");
+    std::string found;
+    for (const char* name : {"dn_speed_0.txt", "dn_speed_1.txt", "dn_speed_2.txt"}) {
+        found.append(kOutputs).append(name).append(" iperf Done. found\n");
+    }
+    found.append("start merge speed file: dn_speed total line: 3\nfile content result:\n");
+    EXPECT_EQ(log, found.append(expected).append("\n"));
     // The receivers' totals were 12710, 13680 and 14552 Mbits/sec.
     EXPECT_NE(expected.find("[SUM] 0.00-10.00 sec 14.8 GBytes 40942.00 Mbits/sec receiver \n\n"
                             "iperf Done."),
@@ -149,8 +155,9 @@ TEST_F(MergeSpeedFile, OnlyCompleteOutputsAreMerged) {
     putFile("speedTest/up_speed_2.txt", incomplete.substr(0, incomplete.find("iperf Done.")));
     const std::string log = merge("up_speed", 3);
     EXPECT_EQ(log.substr(0, log.find("file content")),
-              "speedTest/up_speed_1.txt iperf Done. found\n"
-              "start merge speed file: up_speed total line: 1\n");
+              std::string(kOutputs) +
+                  "up_speed_1.txt iperf Done. found\n"
+                  "start merge speed file: up_speed total line: 1\n");
     const std::string merged = fileBytes("speedTest/up_speed.txt");
     EXPECT_NE(merged.find(platform::asStoredText(
                   "[SUM] 0.00-10.01 sec 14.9 GBytes 12800.00 Mbits/sec receiver \n\niperf Done.")),

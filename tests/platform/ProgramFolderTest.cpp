@@ -36,5 +36,23 @@ TEST_F(ProgramFolder, AMissingWorkdirIsAnErrorAndChangesNothing) {
     EXPECT_EQ(std::filesystem::current_path(), folder());
 }
 
+#ifdef _WIN32
+// cmd.exe takes no network share nor "\\?\" name as its current folder: the scripts would run
+// elsewhere. Such a program folder is refused, with why, before anything changes.
+TEST_F(ProgramFolder, AFolderOffADriveLetterIsRefusedWithWhy) {
+    const std::string local = folder().string();
+    for (const std::string& named :
+         {std::string("\\\\server\\share\\kestova"),
+          std::string("\\\\?\\UNC\\server\\share\\kestova"), std::string("\\\\?\\") + local,
+          std::string("\\\\localhost\\C$")}) {
+        SCOPED_TRACE(named);
+        const std::optional<std::string> error = enterProgramFolder(named);
+        ASSERT_TRUE(error);
+        EXPECT_NE(error->find("not on a drive letter"), std::string::npos) << *error;
+        EXPECT_EQ(std::filesystem::current_path(), folder());
+    }
+}
+#endif
+
 }  // namespace
 }  // namespace kestova::platform

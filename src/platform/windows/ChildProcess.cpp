@@ -127,6 +127,45 @@ std::wstring commandInterpreter() {
     return std::wstring(folder, length) + L"\\cmd.exe";
 }
 
+std::wstring currentFolder() {
+    const DWORD length = ::GetCurrentDirectoryW(0, nullptr);
+    std::wstring folder(length, L'\0');
+    const DWORD written = length == 0 ? 0 : ::GetCurrentDirectoryW(length, folder.data());
+    folder.resize(written < length ? written : 0);
+    if (!folder.empty() && folder.back() != L'\\') {
+        folder += L'\\';
+    }
+    return folder;
+}
+
+// How cmd.exe is told which script to run. cmd.exe reads its command line for %NAME% (within
+// quotes too) and, with delayed expansion on, for !NAME!: a folder named so would reach it mangled.
+// A script of the current folder is named by ".\" and its file name alone, so that the folder's
+// name never passes that reading (cmd.exe inherits the folder itself); delayed expansion is turned
+// off. Nothing for a script whose own name holds a "%".
+std::optional<std::wstring> scriptArgument(const std::wstring& script) {
+    std::wstring full(32768, L'\0');
+    wchar_t* filePart = nullptr;
+    const DWORD length =
+        ::GetFullPathNameW(script.c_str(), static_cast<DWORD>(full.size()), full.data(), &filePart);
+    if (length == 0 || length >= full.size() || filePart == nullptr) {
+        return std::nullopt;
+    }
+    full.resize(length);
+    const std::size_t nameStart = static_cast<std::size_t>(filePart - full.data());
+    const std::wstring folder = full.substr(0, nameStart);
+    const std::wstring current = currentFolder();
+    const bool inCurrent =
+        !current.empty() &&
+        ::CompareStringOrdinal(folder.c_str(), static_cast<int>(folder.size()), current.c_str(),
+                               static_cast<int>(current.size()), TRUE) == CSTR_EQUAL;
+    const std::wstring argument = inCurrent ? L".\\" + full.substr(nameStart) : full;
+    if (argument.find(L'%') != std::wstring::npos) {
+        return std::nullopt;
+    }
+    return argument;
+}
+
 struct Started {
     HANDLE process = nullptr;
     HANDLE thread = nullptr;
@@ -173,9 +212,14 @@ std::optional<ChildProcess> ChildProcess::startShellScript(const std::string& sc
     // The command interpreter runs the script in the current folder, so that its relative paths
     // (the iperf3 client, the output file) are the program folder's. It starts suspended, enters
     // the scripts' job, and only then runs.
+    const std::optional<std::wstring> argument = scriptArgument(script);
+    if (!argument) {
+        return std::nullopt;
+    }
     const std::wstring interpreter = commandInterpreter();
-    const std::optional<Started> started = createProcess(
-        interpreter.c_str(), L"cmd.exe /d /s /c \"\"" + script + L"\"\"", CREATE_SUSPENDED);
+    const std::optional<Started> started =
+        createProcess(interpreter.c_str(), L"cmd.exe /d /v:off /s /c \"\"" + *argument + L"\"\"",
+                      CREATE_SUSPENDED);
     if (!started) {
         return std::nullopt;
     }

@@ -2,10 +2,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/SystemSpelling.h"
+#include "platform/windows/FileSizeLimit.h"
 #include "platform/windows/WideText.h"
 
 namespace kestova::platform {
@@ -30,10 +34,34 @@ class FileHandle {
     HANDLE handle_;
 };
 
+constexpr std::uint64_t kNoLimit = ~std::uint64_t{0};
+
+std::atomic<std::uint64_t>& fileSizeLimit() {
+    static std::atomic<std::uint64_t> limit{kNoLimit};
+    return limit;
+}
+
+// How many of the chunk's bytes fit below the file size limit at the file's current position.
+DWORD bytesThatFit(HANDLE file, DWORD chunk) {
+    const std::uint64_t limit = fileSizeLimit().load();
+    LARGE_INTEGER position{};
+    if (limit == kNoLimit ||
+        ::SetFilePointerEx(file, LARGE_INTEGER{}, &position, FILE_CURRENT) == 0) {
+        return chunk;
+    }
+    const auto at = static_cast<std::uint64_t>(position.QuadPart);
+    return at >= limit ? 0 : static_cast<DWORD>(std::min<std::uint64_t>(chunk, limit - at));
+}
+
 bool writeAll(HANDLE file, std::string_view bytes) {
     while (!bytes.empty()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+        const DWORD chunk =
+            bytesThatFit(file, static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20)));
         DWORD written = 0;
+        if (chunk == 0) {
+            ::SetLastError(ERROR_DISK_FULL);
+            return false;
+        }
         if (::WriteFile(file, bytes.data(), chunk, &written, nullptr) == 0 || written == 0) {
             return false;
         }
@@ -42,16 +70,44 @@ bool writeAll(HANDLE file, std::string_view bytes) {
     return true;
 }
 
-// Creates the file (or empties it) with sharing that lets the page and other readers keep it
-// open, and writes the bytes.
-bool writeFileInPlace(const std::wstring& path, std::string_view bytes, DWORD disposition) {
+// How a new file's writing went.
+enum class NewFile { NotMade, PartWritten, Written };
+
+// Creates the file, which must not exist yet, with sharing that lets the page and other readers
+// keep it open, and writes the bytes.
+NewFile writeNewFile(const std::wstring& path, std::string_view bytes) {
     FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                  nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        return NewFile::NotMade;
+    }
+    const bool written = writeAll(file.get(), bytes);
+    return file.close() && written ? NewFile::Written : NewFile::PartWritten;
+}
+
+// Writes the bytes over the file's own. When that fails partway the file is put back as it was:
+// its old bytes (they fit, the file held them), or no file where there was none.
+bool writeInPlace(const std::wstring& path, std::string_view bytes) {
+    const std::optional<std::string> old = readWholeFile(toUtf8(path));
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         return false;
     }
-    const bool written = writeAll(file.get(), bytes);
-    return file.close() && written;
+    const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    if (writeAll(file.get(), bytes) && ::SetEndOfFile(file.get()) != 0) {
+        return file.close();
+    }
+    if (existed && old &&
+        ::SetFilePointerEx(file.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN) != 0 &&
+        writeAll(file.get(), *old)) {
+        ::SetEndOfFile(file.get());
+    }
+    file.close();
+    if (!existed) {
+        ::DeleteFileW(path.c_str());
+    }
+    return false;
 }
 
 FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& information) {
@@ -80,15 +136,28 @@ bool writeWholeFile(const std::string& path, std::string_view bytes) {
     const std::string stored = asStoredText(bytes);
     // Written whole beside the file, then put in its place: a reader sees the old content or the
     // new one, never a part. A reader that holds the file without letting it be replaced (an open
-    // without delete sharing) makes the replacement fail: the file is then written in place.
+    // without delete sharing) makes the replacement fail, and a folder may refuse new files: the
+    // file is then written in place. A new file that could not be written whole (a full disk) is
+    // removed and the file left as it was: in place the write would fail as well.
     const std::wstring temporary = temporaryNameBeside(target);
-    if (writeFileInPlace(temporary, stored, CREATE_NEW)) {
-        if (::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) {
-            return true;
-        }
-        ::DeleteFileW(temporary.c_str());
+    switch (writeNewFile(temporary, stored)) {
+        case NewFile::Written:
+            if (::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) {
+                return true;
+            }
+            ::DeleteFileW(temporary.c_str());
+            return writeInPlace(target, stored);
+        case NewFile::PartWritten:
+            ::DeleteFileW(temporary.c_str());
+            return false;
+        case NewFile::NotMade:
+            break;
     }
-    return writeFileInPlace(target, stored, CREATE_ALWAYS);
+    return writeInPlace(target, stored);
+}
+
+void limitFileSize(std::optional<std::uint64_t> bytes) {
+    fileSizeLimit().store(bytes.value_or(kNoLimit));
 }
 
 std::optional<FileIdentity> createFreshFile(const std::string& path) {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/ChildProcess.h"
+#include "platform/ProgramFolder.h"
 #include "platform/TextFile.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/TestData.h"
@@ -77,6 +78,42 @@ TEST_F(WindowsScript, PathsWithSpacesAndBeyondAsciiRun) {
     ASSERT_TRUE(script);
     EXPECT_TRUE(script->waitForExit(60s));
     EXPECT_EQ(readWholeFile(name + "/out.txt"), "ran\r\n");
+}
+
+// cmd.exe reads its command line for %NAME% (within quotes too), "^" and "&" outside quotes and,
+// with delayed expansion, !NAME!: whatever the program folder is called, the script runs in it and
+// its output lands there.
+class ScriptInAFolderNamed : public WindowsScript,
+                             public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ScriptInAFolderNamed, RunsThereAndWritesItsOutput) {
+    const std::filesystem::path named = std::filesystem::u8path(GetParam());
+    std::filesystem::create_directories(named / "speedTest");
+    std::filesystem::current_path(named);
+    installStandIn();
+    putFile("runDownloadIperf_0.bat", kDownloadLine);
+    std::optional<ChildProcess> script =
+        ChildProcess::startShellScript(inCurrentFolder("runDownloadIperf_0.bat"));
+    ASSERT_TRUE(script);
+    EXPECT_TRUE(script->waitForExit(60s));
+    EXPECT_EQ(readLines("speedTest/dn_speed_0.txt"),
+              splitLines(fileBytes("iperf/recorded/dn_25301.txt")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, ScriptInAFolderNamed,
+                         ::testing::Values("with spaces", "100% sure", "%PATH%", "%OS%x%OS%",
+                                           "caret ^ here", "this & that", "bang!OS!",
+                                           "all %OS% ^&! of them",
+                                           "Pr\xc3\xbc"
+                                           "fung-\xe6\xb5\x8b\xe8\xaf\x95"));
+
+// A script outside the current folder is named by its whole path: one holding a "%" is not run
+// rather than run under a name cmd.exe would change.
+TEST_F(WindowsScript, AScriptElsewhereWithAPercentInItsPathDoesNotStart) {
+    std::filesystem::create_directories("50%OS%");
+    putFile("50%OS%/run.bat", "echo ran> ran.txt\r\n");
+    EXPECT_FALSE(ChildProcess::startShellScript(inFolder("50%OS%/run.bat")));
+    EXPECT_EQ(fileBytes("ran.txt"), "<missing>");
 }
 
 TEST_F(WindowsScript, AMissingScriptDoesNotStart) {

@@ -3,10 +3,13 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/ProgramFolder.h"
 #include "platform/TextFile.h"
+#include "platform/windows/FileSizeLimit.h"
 #include "support/ProgramFolderFixture.h"
 
 namespace kestova::platform {
@@ -57,6 +60,59 @@ TEST_F(WindowsFiles, AFileHeldByAReaderIsStillWritten) {
     }
     EXPECT_EQ(files, 1);
 }
+
+// A write that fails halfway (the disk full, here a file size limit as RLIMIT_FSIZE sets on Linux)
+// leaves the file as it was, whether a reader holds it or not, and no temporary file beside it.
+struct HalfwayCase {
+    const char* name;
+    bool existed;
+    bool held;  // by a reader that does not let it be replaced
+};
+
+class AWriteThatFailsHalfway : public WindowsFiles,
+                               public ::testing::WithParamInterface<HalfwayCase> {
+  protected:
+    void TearDown() override {
+        limitFileSize(std::nullopt);
+        WindowsFiles::TearDown();
+    }
+};
+
+TEST_P(AWriteThatFailsHalfway, LeavesTheOldContentAndNoTemporaryFile) {
+    if (GetParam().existed) {
+        putFile("speedTest/x.txt", "old");
+    }
+    HANDLE reader = INVALID_HANDLE_VALUE;
+    if (GetParam().held) {
+        reader =
+            ::CreateFileW(L"speedTest\\x.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    }
+    limitFileSize(1024);
+    const bool written = writeWholeFile("speedTest/x.txt", std::string(4096, 'n'));
+    limitFileSize(std::nullopt);
+    if (reader != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(reader);
+    }
+    EXPECT_FALSE(written);
+    EXPECT_EQ(fileBytes("speedTest/x.txt"), GetParam().existed ? "old" : "<missing>");
+    std::vector<std::string> entries;
+    for (const auto& entry : std::filesystem::directory_iterator("speedTest")) {
+        entries.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(entries,
+              GetParam().existed ? std::vector<std::string>{"x.txt"} : std::vector<std::string>{});
+    // Without the limit the same write succeeds.
+    EXPECT_TRUE(writeWholeFile("speedTest/x.txt", std::string(4096, 'n')));
+    EXPECT_EQ(fileBytes("speedTest/x.txt"), std::string(4096, 'n'));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AWriteThatFailsHalfway,
+                         ::testing::Values(HalfwayCase{"Replaced", true, false},
+                                           HalfwayCase{"HeldByAReader", true, true},
+                                           HalfwayCase{"New", false, false}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(WindowsFiles, TextFilesStoreLineFeedsAsCrLfAndReadBackTheSame) {
     ASSERT_TRUE(writeWholeFile("speedTest/http_status.txt", "WSAStartup failed.\n"));
