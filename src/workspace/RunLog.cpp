@@ -1,13 +1,12 @@
 #include "workspace/RunLog.h"
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <ctime>
 #include <iostream>
 
-#include "platform/LocalTime.h"
 #include "workspace/InPlaceLine.h"
+#include "workspace/Text.h"
 #include "workspace/TextEscape.h"
 
 namespace kestova {
@@ -33,10 +32,7 @@ RunLogLine::~RunLogLine() {
 
 std::string currentTimestamp() {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    const std::tm local = platform::toLocalTime(now);
-    std::array<char, 32> text{};
-    const std::size_t length = std::strftime(text.data(), text.size(), "%Y-%m-%d %H:%M:%S", &local);
-    return std::string(text.data(), length);
+    return localTimestamp(now);
 }
 
 }  // namespace kestova
