@@ -4,6 +4,8 @@
 #include <chrono>
 #include <ctime>
 #include <iostream>
+#include <mutex>
+#include <utility>
 
 #include "workspace/InPlaceLine.h"
 #include "workspace/Text.h"
@@ -15,7 +17,35 @@ namespace {
 
 std::atomic<RunLogStream> runLogStream{RunLogStream::StandardOutput};
 
+// The sink, when one is set; its lock also keeps the lines it receives from mixing.
+struct SinkSlot {
+    std::mutex lock;
+    RunLogSink sink;
+};
+
+SinkSlot& sinkSlot() {
+    static SinkSlot slot;
+    return slot;
+}
+
+// True when a sink took the line.
+bool sentToSink(std::string_view line) {
+    SinkSlot& slot = sinkSlot();
+    const std::lock_guard<std::mutex> guard(slot.lock);
+    if (!slot.sink) {
+        return false;
+    }
+    slot.sink(line);
+    return true;
+}
+
 }  // namespace
+
+void sendRunLogToSink(RunLogSink sink) {
+    SinkSlot& slot = sinkSlot();
+    const std::lock_guard<std::mutex> guard(slot.lock);
+    slot.sink = std::move(sink);
+}
 
 void sendRunLogTo(RunLogStream stream) {
     runLogStream.store(stream);
@@ -26,6 +56,9 @@ RunLogLine::~RunLogLine() {
     // character of it reaches the terminal; a line feed inside stays, as in a merged output.
     std::string line = withControlCharactersEscaped(std::move(text_).str(), LineFeeds::Kept);
     line += '\n';
+    if (sentToSink(line)) {
+        return;
+    }
     writeAroundInPlaceLine(
         runLogStream.load() == RunLogStream::StandardError ? std::cerr : std::cout, line);
 }

@@ -8,6 +8,7 @@
 
 #include "platform/SystemSpelling.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/RunLogRecorder.h"
 #include "support/TestData.h"
 
 namespace kestova {
@@ -114,9 +115,9 @@ class MergeSpeedFile : public testing::ProgramFolderTest {
         std::filesystem::copy_file(testing::testDataPath("iperf3/" + name), "speedTest/" + as);
     }
     static std::string merge(const std::string& baseName, std::size_t servers) {
-        ::testing::internal::CaptureStdout();
+        const testing::RunLogRecorder recorded;
         mergeSpeedFile(baseName, servers);
-        return ::testing::internal::GetCapturedStdout();
+        return recorded.text();
     }
 };
 
