@@ -149,6 +149,41 @@ TEST_F(HistoryFile, WhatCannotBeReadOrWrittenWholeIsLeftAsItWas) {
     EXPECT_FALSE(std::filesystem::exists(workspace::kFolder));
 }
 
+// A history that stands but cannot be read is not replaced by a new file holding only the header
+// and this test: the tests it holds would be lost. Each case puts something unreadable at the
+// name and tells what must still stand there afterwards.
+TEST_F(HistoryFile, AHistoryThatCannotBeReadIsNotReplaced) {
+    const std::string history = std::string(kHistoryHeader) + "\nan earlier test\n";
+    const struct {
+        const char* name;
+        std::function<bool()> plant;  // false when the case cannot be made here
+        std::function<bool()> stillThere;
+    } cases[] = {
+        {"a pipe", [] { return ::mkfifo(workspace::kHistory, 0600) == 0; },
+         [] { return std::filesystem::is_fifo(workspace::kHistory); }},
+        // Root reads whatever its mode says; others cannot.
+        {"a file it may not read",
+         [&] {
+             putFile(workspace::kHistory, history);
+             std::filesystem::permissions(workspace::kHistory, std::filesystem::perms::none);
+             return ::geteuid() != 0;
+         },
+         [&] {
+             std::filesystem::permissions(workspace::kHistory, std::filesystem::perms::owner_read);
+             return fileBytes(workspace::kHistory) == history;
+         }},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(workspace::kHistory);
+        if (!c.plant()) {
+            continue;
+        }
+        EXPECT_FALSE(appendToHistory(failedAssignment())) << c.name;
+        EXPECT_TRUE(c.stillThere()) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(std::string(workspace::kHistory) + ".new")) << c.name;
+    }
+}
+
 TEST_F(HistoryFile, AFullWorkspaceKeepsTheHistoryItHad) {
     if (::geteuid() != 0 || ::mount("tmpfs", workspace::kFolder, "tmpfs", 0, "size=64k") != 0) {
         GTEST_SKIP() << "needs root and the right to mount";
