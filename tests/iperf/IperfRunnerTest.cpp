@@ -56,8 +56,8 @@ TEST_F(IperfRunner, AScriptThatOutlivesTheWaitRunsOnAndLeavesNoZombie) {
     EXPECT_EQ(fileBytes("speedTest/up_speed_0.txt"), "") << "made by the program, not yet written";
 
     // The script was not stopped: it finishes its work, and then nothing is left of it.
-    EXPECT_TRUE(test::waitUntil(
-        [&] { return fileBytes("speedTest/up_speed_0.txt") == "late\n"; }, 5s));
+    EXPECT_TRUE(
+        test::waitUntil([&] { return fileBytes("speedTest/up_speed_0.txt") == "late\n"; }, 5s));
     const int pid = std::stoi(fileBytes("speedTest/pid.txt"));
     // A zombie would still answer.
     EXPECT_TRUE(test::waitUntil([pid] { return ::kill(pid, 0) != 0; }, 3s));
