@@ -1,17 +1,16 @@
 #include "app/ResultDocument.h"
 
 #include <array>
-#include <charconv>
 #include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string_view>
-#include <system_error>
 
 #include "iperf/IperfOutput.h"
 #include "platform/TextFile.h"
 #include "service/ResultReport.h"
 #include "testrun/TestHistory.h"
+#include "workspace/Text.h"
 #include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
@@ -20,26 +19,11 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr std::string_view kWhiteSpace = " \t\r\n";
-
-std::string_view trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(kWhiteSpace);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(kWhiteSpace) - first + 1);
-}
-
-// The whole text as a number, or nothing when it is not one ("error", empty, trailing text).
+// The text without white space at its ends as a number, or nothing when it is not one ("error",
+// empty, trailing text).
 template <typename Number>
 std::optional<Number> numberOf(std::string_view text) {
-    text = trimmed(text);
-    Number value{};
-    const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || problem != std::errc{} || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
+    return wholeNumber<Number>(trimmed(text));
 }
 
 template <typename Number>
@@ -111,13 +95,8 @@ Json intervalsOf(bool ran, const char* livePath) {
         return totals;
     }
     for (const std::string& line : platform::readLines(livePath)) {
-        const std::string_view text = trimmed(line);
-        const std::size_t gap = text.find_first_of(" \t");
-        if (gap == std::string_view::npos || !numberOf<double>(text.substr(0, gap))) {
-            continue;
-        }
-        if (const auto total = numberOf<double>(text.substr(gap))) {
-            totals.push_back(*total);
+        if (const std::optional<LiveLine> live = readLiveLine(line)) {
+            totals.push_back(live->mbps);
         }
     }
     return totals;

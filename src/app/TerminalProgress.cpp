@@ -1,14 +1,13 @@
 #include "app/TerminalProgress.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <optional>
-#include <system_error>
 
 #include "platform/TextFile.h"
 #include "workspace/InPlaceLine.h"
+#include "workspace/Text.h"
 #include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
@@ -19,39 +18,9 @@ using namespace std::chrono_literals;
 
 constexpr auto kLookEvery = 500ms;
 
-struct LiveLine {
-    double seconds = 0;
-    std::string_view total;
-};
-
-std::optional<double> numberOf(std::string_view text) {
-    double value = 0;
-    const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || problem != std::errc{} || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-// "<seconds> <total>", one space or more between them.
-std::optional<LiveLine> liveLineOf(std::string_view line) {
-    const std::size_t gap = line.find(' ');
-    if (gap == std::string_view::npos) {
-        return std::nullopt;
-    }
-    const std::string_view seconds = line.substr(0, gap);
-    std::string_view total = line.substr(gap);
-    total.remove_prefix(std::min(total.find_first_not_of(' '), total.size()));
-    const std::optional<double> second = numberOf(seconds);
-    if (!second || !numberOf(total)) {
-        return std::nullopt;
-    }
-    return LiveLine{*second, total};
-}
-
 std::optional<LiveLine> latestLiveLine(const std::vector<std::string>& lines) {
     for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
-        if (const std::optional<LiveLine> live = liveLineOf(*line)) {
+        if (const std::optional<LiveLine> live = readLiveLine(*line)) {
             return live;
         }
     }

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <utility>
 
+#include "workspace/Text.h"
+
 namespace kestova::iperf {
 
 namespace {
@@ -18,12 +20,11 @@ constexpr std::uint64_t kMovingBytes = 8 * 1024;
 constexpr double kDownloadSpan = 2.0;
 
 std::optional<std::uint16_t> portOf(const std::string& text) {
-    unsigned value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || value == 0 || value > 65535) {
+    const std::optional<unsigned> value = wholeNumber<unsigned>(text);
+    if (!value || *value == 0 || *value > 65535) {
         return std::nullopt;
     }
-    return static_cast<std::uint16_t>(value);
+    return static_cast<std::uint16_t>(*value);
 }
 
 double mbpsOf(std::uint64_t bytes, double seconds) {

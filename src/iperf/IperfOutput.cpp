@@ -2,6 +2,7 @@
 
 #include "iperf/SummaryLines.h"
 #include "platform/TextFile.h"
+#include "workspace/Text.h"
 
 namespace kestova::iperf {
 
@@ -17,20 +18,14 @@ const std::string* totalLine(const std::vector<std::string>& lines) {
 }
 
 std::string figureOfLine(std::string_view line) {
-    constexpr std::string_view kWhiteSpace = " \f\n\r\t\v";
     const std::size_t bytesAt = line.find("Bytes");
     const std::size_t unitAt = line.find("Mbits/sec");
     if (bytesAt == std::string_view::npos || unitAt == std::string_view::npos ||
         unitAt < bytesAt + 5) {
         return kNoFigure;
     }
-    std::string_view figure = line.substr(bytesAt + 5, unitAt - bytesAt - 5);
-    const std::size_t last = figure.find_last_not_of(kWhiteSpace);
-    if (last == std::string_view::npos) {
-        return kNoFigure;
-    }
-    figure = figure.substr(0, last + 1);
-    return std::string(figure.substr(figure.find_first_not_of(kWhiteSpace)));
+    const std::string_view figure = trimmed(line.substr(bytesAt + 5, unitAt - bytesAt - 5));
+    return figure.empty() ? std::string(kNoFigure) : std::string(figure);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "iperf/SummaryLines.h"
+#include "workspace/Text.h"
 
 namespace kestova::iperf {
 
@@ -71,12 +72,8 @@ std::optional<std::uint64_t> sizeOf(std::string_view text) {
 }
 
 std::optional<std::size_t> countOf(std::string_view text) {
-    std::size_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || value == 0) {
-        return std::nullopt;
-    }
-    return value;
+    const std::optional<std::size_t> value = wholeNumber<std::size_t>(text);
+    return value && *value != 0 ? value : std::nullopt;
 }
 
 Option optionOf(const std::vector<std::string>& tokens, std::string_view shortName,

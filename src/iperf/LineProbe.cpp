@@ -8,6 +8,7 @@
 #include "platform/ProgramFolder.h"
 #include "platform/TextFile.h"
 #include "workspace/RunLog.h"
+#include "workspace/Text.h"
 
 namespace kestova::iperf {
 

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "iperf/SummaryLines.h"
+#include "workspace/Text.h"
 
 namespace kestova::iperf {
 
@@ -19,12 +20,8 @@ double spreadOf(const std::vector<MeasuredWindow>& windows, Value value) {
 }
 
 std::optional<double> numberOf(const std::string& text) {
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    return value;
+    const std::optional<double> value = wholeNumber<double>(text);
+    return value && std::isfinite(*value) ? value : std::nullopt;
 }
 
 // From the first start to the last end, in seconds.

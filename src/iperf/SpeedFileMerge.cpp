@@ -7,6 +7,7 @@
 #include "platform/TextFile.h"
 #include "workspace/RunLog.h"
 #include "workspace/StatusFile.h"
+#include "workspace/Text.h"
 
 namespace kestova {
 
@@ -28,7 +29,7 @@ std::string mergedLine(std::string_view firstLine, double sum) {
     std::string line;
     for (std::size_t k = 0; k < tokens.size(); ++k) {
         const bool isBitrate = k + 1 < tokens.size() && tokens[k + 1] == kBitrateUnit;
-        line.append(isBitrate ? iperf::twoDecimals(sum) : std::string(tokens[k])).append(" ");
+        line.append(isBitrate ? twoDecimals(sum) : std::string(tokens[k])).append(" ");
     }
     return line.append("\n");
 }

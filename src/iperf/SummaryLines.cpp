@@ -5,6 +5,8 @@
 #include <cmath>
 #include <utility>
 
+#include "workspace/Text.h"
+
 namespace kestova::iperf {
 
 namespace {
@@ -80,7 +82,6 @@ SummaryLines summaryLinesOf(const std::vector<std::string>& lines) {
 }
 
 std::vector<std::string_view> tokensOf(std::string_view line) {
-    constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
     std::vector<std::string_view> tokens;
     std::size_t start = line.find_first_not_of(kWhiteSpace);
     while (start != std::string_view::npos) {
@@ -99,13 +100,6 @@ double summaryTotal(const std::vector<SummaryLines>& outputs, std::size_t ordina
         }
     }
     return sum;
-}
-
-std::string twoDecimals(double value) {
-    std::array<char, 64> text{};
-    const auto [end, error] =
-        std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed, 2);
-    return error == std::errc{} ? std::string(text.data(), end) : std::string("0.00");
 }
 
 std::optional<std::string_view> intervalEndOf(std::string_view summaryLine) {

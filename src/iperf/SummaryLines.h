@@ -26,9 +26,6 @@ std::vector<std::string_view> tokensOf(std::string_view line);
 // a finite number.
 double summaryTotal(const std::vector<SummaryLines>& outputs, std::size_t ordinal);
 
-// A total as the merged file writes it: fixed point, two decimals, no grouping.
-std::string twoDecimals(double value);
-
 // The end of the interval of a per-interval summary line, as iperf3 prints it ("1.00" of
 // "[SUM]   0.00-1.00   sec ..."); nothing for the final totals (sender, receiver) and for a line
 // without an interval after its tag.

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <thread>
 
-#include "iperf/SummaryLines.h"
+#include "workspace/Text.h"
 
 namespace kestova {
 
@@ -13,7 +13,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::string figureText(const std::optional<double>& figure) {
-    return figure ? iperf::twoDecimals(*figure) : std::string("-");
+    return figure ? twoDecimals(*figure) : std::string("-");
 }
 
 }  // namespace

@@ -9,20 +9,12 @@
 #include "service/ReplyBody.h"
 #include "service/RequestLines.h"
 #include "workspace/StatusFile.h"
+#include "workspace/Text.h"
 #include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
 
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-    constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
-    const std::size_t first = text.find_first_not_of(kWhiteSpace);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(kWhiteSpace) - first + 1);
-}
 
 VersionCheckResult reportUnreachable() {
     writeStatusFile(workspace::kVersionStatus, "2");

@@ -1,18 +1,15 @@
 #include "testrun/TestHistory.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string_view>
 #include <system_error>
 
-#include "iperf/SummaryLines.h"
-#include "platform/LocalTime.h"
 #include "platform/TextFile.h"
 #include "service/ResultReport.h"
+#include "workspace/Text.h"
 #include "workspace/WorkspaceFiles.h"
 
 namespace kestova {
@@ -21,15 +18,11 @@ namespace {
 
 // A stage's figure when it is a number, as the merged file wrote it; empty otherwise.
 std::string numberOrEmpty(const std::string& figure) {
-    double value = 0;
-    const auto [end, error] = std::from_chars(figure.data(), figure.data() + figure.size(), value);
-    const bool isNumber =
-        !figure.empty() && error == std::errc{} && end == figure.data() + figure.size();
-    return isNumber ? figure : std::string{};
+    return wholeNumber<double>(figure) ? figure : std::string{};
 }
 
 std::string millisecondsOf(const LatencyFigures& figures) {
-    return figures.medianMs ? iperf::twoDecimals(*figures.medianMs) : std::string{};
+    return figures.medianMs ? twoDecimals(*figures.medianMs) : std::string{};
 }
 
 std::string serversOf(const TestMeasures& measures) {
@@ -53,20 +46,6 @@ std::string outcomeOf(const TestMeasures& measures, bool completed) {
 }
 
 }  // namespace
-
-std::string isoLocalTime(std::time_t time) {
-    const std::tm local = platform::toLocalTime(time);
-    std::array<char, 32> date{};
-    std::array<char, 16> offset{};
-    const std::size_t dateLength =
-        std::strftime(date.data(), date.size(), "%Y-%m-%dT%H:%M:%S", &local);
-    // %z gives +hhmm; ISO 8601's extended form writes +hh:mm.
-    const std::size_t offsetLength = std::strftime(offset.data(), offset.size(), "%z", &local);
-    const std::string_view zone(offset.data(), offsetLength);
-    return std::string(date.data(), dateLength) +
-           (zone.size() == 5 ? std::string(zone.substr(0, 3)) + ":" + std::string(zone.substr(3))
-                             : std::string(zone));
-}
 
 HistoryEntry historyOfStages(const TestMeasures& measures, bool completed, std::time_t endedAt) {
     HistoryEntry entry;

@@ -24,9 +24,6 @@ struct HistoryEntry {
     std::string outcome;  // "completed" or the error code
 };
 
-// "2026-12-10T14:05:09+01:00".
-std::string isoLocalTime(std::time_t time);
-
 // A test that reached the stages: the figures of the merged files (as the result report takes
 // them), the latency medians and the server counts it measured.
 HistoryEntry historyOfStages(const TestMeasures& measures, bool completed, std::time_t endedAt);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace kestova {
 
@@ -38,6 +40,12 @@ enum class RunLogStream { StandardOutput, StandardError };
 // program's start, before any line is written (for instance to keep standard output for a
 // machine-readable result); a line being written meanwhile goes wholly to one of the two.
 void sendRunLogTo(RunLogStream stream);
+
+// Receives each whole run log line, its line feed included, in place of the run log's stream, from
+// the writing thread, one line at a time; an empty sink sends the lines to the stream again. For
+// tests, which read what a run wrote.
+using RunLogSink = std::function<void(std::string_view line)>;
+void sendRunLogToSink(RunLogSink sink);
 
 // The local time now as "%Y-%m-%d %H:%M:%S", truncated to whole seconds.
 std::string currentTimestamp();

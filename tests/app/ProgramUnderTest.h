@@ -25,6 +25,7 @@
 #include "platform/TcpSocket.h"
 #include "support/IperfServer.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/WaitUntil.h"
 #include "tools/test_service/TestServiceAnswers.h"
 #include "workspace/WorkspaceFiles.h"
 
@@ -104,26 +105,18 @@ class ProgramUnderTest : public ProgramFolderTest {
     // Its exit status once it has ended within the bound (the negated signal when a signal ended
     // it); nothing when it was still running, and it is then killed.
     static std::optional<int> exitStatusOf(int pid, std::chrono::milliseconds bound) {
-        const auto until = std::chrono::steady_clock::now() + bound;
         int status = 0;
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() >= until) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                return std::nullopt;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!test::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) != 0; }, bound)) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return std::nullopt;
         }
         return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     }
 
-    // Waits up to the bound until the condition holds.
+    // Waits up to the bound until the condition holds (the tests' one wait, test::waitUntil).
     static bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
-        const auto until = std::chrono::steady_clock::now() + bound;
-        while (!condition() && std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return condition();
+        return test::waitUntil(condition, bound);
     }
 
     // Seconds from the run log line that starts with the first text to the one that starts with
@@ -153,11 +146,7 @@ class ProgramUnderTest : public ProgramFolderTest {
     // Waits up to the bound until the file holds the value.
     bool waitForFile(const std::string& path, const std::string& value,
                      std::chrono::milliseconds bound) {
-        const auto until = std::chrono::steady_clock::now() + bound;
-        while (fileBytes(path) != value && std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return fileBytes(path) == value;
+        return test::waitUntil([&] { return fileBytes(path) == value; }, bound);
     }
 };
 

@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "support/ProgramFolderFixture.h"
+#include "support/RunLogRecorder.h"
+#include "support/WaitUntil.h"
 
 namespace kestova {
 namespace {
@@ -17,9 +19,9 @@ using namespace std::chrono_literals;
 using IperfRunner = testing::ProgramFolderTest;
 
 std::string runDownload(std::size_t index, std::chrono::milliseconds wait) {
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     runDownloadIperf(index, wait);
-    return ::testing::internal::GetCapturedStdout();
+    return recorded.text();
 }
 
 TEST_F(IperfRunner, ScriptPathsLieInTheProgramFolder) {
@@ -46,25 +48,19 @@ TEST_F(IperfRunner, AScriptThatOutlivesTheWaitRunsOnAndLeavesNoZombie) {
     putFile("runUploadIperf_0.sh",
             "echo $$ > speedTest/pid.txt\nsleep 1\necho late > speedTest/up_speed_0.txt\n");
     const auto start = std::chrono::steady_clock::now();
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     runUploadIperf(0, 200ms);
-    const std::string log = ::testing::internal::GetCapturedStdout();
+    const std::string log = recorded.text();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms);
     EXPECT_NE(log.find("end run runUploadIperf index:0 "), std::string::npos);
     EXPECT_EQ(fileBytes("speedTest/up_speed_0.txt"), "") << "made by the program, not yet written";
 
     // The script was not stopped: it finishes its work, and then nothing is left of it.
-    for (int i = 0; i < 50 && fileBytes("speedTest/up_speed_0.txt") != "late\n"; ++i) {
-        std::this_thread::sleep_for(100ms);
-    }
-    EXPECT_EQ(fileBytes("speedTest/up_speed_0.txt"), "late\n");
+    EXPECT_TRUE(
+        test::waitUntil([&] { return fileBytes("speedTest/up_speed_0.txt") == "late\n"; }, 5s));
     const int pid = std::stoi(fileBytes("speedTest/pid.txt"));
-    bool gone = false;
-    for (int i = 0; i < 50 && !gone; ++i) {
-        gone = ::kill(pid, 0) != 0;  // a zombie would still answer
-        std::this_thread::sleep_for(50ms);
-    }
-    EXPECT_TRUE(gone);
+    // A zombie would still answer.
+    EXPECT_TRUE(test::waitUntil([pid] { return ::kill(pid, 0) != 0; }, 3s));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "platform/TextFile.h"
 #include "support/MergedIntervals.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/RunLogRecorder.h"
 #include "support/TestData.h"
 #include "support/WaitUntil.h"
 
@@ -84,9 +85,8 @@ TEST_P(StageIntervals, TheMergeGivesTheMergedFilesPerIntervalTotals) {
     for (std::size_t index = 0; index < 3; ++index) {
         putFile(outputPath(index), output(index));
     }
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     const StageMerge merge = mergeSpeedFile(base(), 4);
-    ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(merge.serversRun, 4U);
     EXPECT_EQ(merge.serversCompleted, 3U);
     ASSERT_EQ(merge.intervals.size(), 10U);
@@ -276,11 +276,7 @@ TEST_F(LiveTotalsOfServers, TheFollowerKeepsTheLiveFileAndLeavesTheMergedTotalsI
 
     putFile("speedTest/dn_speed_0.txt", intervalLine("0.00-1.00", "100"));
     putFile("speedTest/dn_speed_1.txt", intervalLine("0.00-1.00", "50.25"));
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (fileBytes("speedTest/dn_live.txt").empty() &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(10ms);
-    }
+    EXPECT_TRUE(test::waitUntil([] { return !fileBytes("speedTest/dn_live.txt").empty(); }, 10s));
     EXPECT_EQ(fileBytes("speedTest/dn_live.txt"), "1.00 150.25\n");
 
     follower.serverEnded(0);

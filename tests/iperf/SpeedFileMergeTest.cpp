@@ -8,6 +8,7 @@
 
 #include "platform/SystemSpelling.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/RunLogRecorder.h"
 #include "support/TestData.h"
 
 namespace kestova {
@@ -90,6 +91,26 @@ INSTANTIATE_TEST_SUITE_P(
                   {withLine(kServerA, 2, "[  7]   0.00-1.00   sec  56.0 MBytes   470 Mbits/sec"),
                    kServerA},
                   kDoubleA},
+        // Servers run with different stream counts (a slow line's fitted parameters): the k-th
+        // line of each output is then a stream's line in one and a summary in another, so the
+        // merge adds the k-th summary line of each, never the k-th line.
+        MergeCase{
+            "outputs_with_different_stream_counts",
+            {kServerA,
+             {"Connecting to host 10.0.0.2, port 5201",
+              "[ ID] Interval           Transfer     Bitrate",
+              "[  5]   0.00-1.00   sec  28.0 MBytes   235 Mbits/sec",
+              "[  7]   0.00-1.00   sec  28.0 MBytes   235 Mbits/sec",
+              "[  9]   0.00-1.00   sec  28.0 MBytes   235 Mbits/sec",
+              "[SUM]   0.00-1.00   sec  84.0 MBytes   705 Mbits/sec",
+              "[SUM]   0.00-10.00  sec   840 MBytes   705 Mbits/sec    0             sender",
+              "[SUM]   0.00-10.00  sec   838 MBytes   700 Mbits/sec                  receiver", "",
+              "iperf Done."}},
+            "[SUM] 0.00-1.00 sec 112 MBytes 1645.00 Mbits/sec \n"
+            "[SUM] 0.00-10.00 sec 1.09 GBytes 1645.00 Mbits/sec 0 sender \n"
+            "[SUM] 0.00-10.00 sec 1.09 GBytes 1638.50 Mbits/sec receiver \n"
+            "\n"
+            "iperf Done."},
         MergeCase{
             "shorter_output_adds_to_the_lines_it_has",
             {kServerA, {"[SUM]   0.00-1.00   sec   112 MBytes   940 Mbits/sec", "iperf Done."}},
@@ -121,9 +142,9 @@ class MergeSpeedFile : public testing::ProgramFolderTest {
         std::filesystem::copy_file(testing::testDataPath("iperf3/" + name), "speedTest/" + as);
     }
     static std::string merge(const std::string& baseName, std::size_t servers) {
-        ::testing::internal::CaptureStdout();
+        const testing::RunLogRecorder recorded;
         mergeSpeedFile(baseName, servers);
-        return ::testing::internal::GetCapturedStdout();
+        return recorded.text();
     }
 };
 

@@ -44,15 +44,13 @@ bool isRunning(int pid) {
 
 // Waits up to the bound for the file to hold a line, and gives its words as numbers.
 std::vector<int> numbersWhenWritten(const std::string& path, std::chrono::milliseconds bound) {
-    const auto until = Clock::now() + bound;
     std::string line;
-    while (Clock::now() < until) {
-        std::ifstream in(path);
-        if (std::getline(in, line) && in.good()) {
-            break;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
+    static_cast<void>(test::waitUntil(
+        [&] {
+            std::ifstream in(path);
+            return std::getline(in, line) && in.good();
+        },
+        bound));
     std::istringstream words(line);
     std::vector<int> numbers;
     for (int number = 0; words >> number;) {
@@ -179,8 +177,8 @@ TEST_P(EndRunningScripts, EndsTheWholeGroupWithinTheGrace) {
         }
     }
     ASSERT_EQ(pids.size(), 4U);
-    for (int i = 0; c.stopped && i < 500 && stateOf(pids[0]) != 'T'; ++i) {
-        std::this_thread::sleep_for(10ms);
+    if (c.stopped) {
+        EXPECT_TRUE(test::waitUntil([&] { return stateOf(pids[0]) == 'T'; }, 5s));
     }
 
     const auto start = Clock::now();

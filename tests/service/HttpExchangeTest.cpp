@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -10,6 +12,7 @@
 
 #include "platform/TcpSocket.h"
 #include "service/NameLookup.h"
+#include "support/WaitUntil.h"
 #include "tools/scripted_service/ScriptedService.h"
 
 namespace kestova {
@@ -124,8 +127,11 @@ TEST(HttpExchange, ASilentServiceAfterPartOfItsReplyEndsAtTheDeadline) {
 // A name lookup that does not end gives "host not found" within the bound; the late answer is
 // dropped and its helper finishes without harm.
 TEST(HttpExchange, ANameLookupIsBounded) {
-    const auto slowResolver = [](const std::string&, std::uint16_t port) {
+    // A lookup that takes 1.5 s: its helper runs on after the bound and says when it has ended.
+    auto helperEnded = std::make_shared<std::atomic<bool>>(false);
+    const auto slowResolver = [helperEnded](const std::string&, std::uint16_t port) {
         std::this_thread::sleep_for(1500ms);
+        helperEnded->store(true);
         return std::optional<platform::Ipv4Endpoint>(platform::Ipv4Endpoint{0x7f000001, port});
     };
     std::optional<platform::Ipv4Endpoint> address;
@@ -142,7 +148,7 @@ TEST(HttpExchange, ANameLookupIsBounded) {
     EXPECT_EQ(quick->port, 81);
     EXPECT_EQ(resolveWithin("localhost", 82, 5s)->address, 0x7f000001U);
     // Let the slow helper end inside the test, so that the sanitizers see its whole life.
-    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(test::waitUntil([&] { return helperEnded->load(); }, 10s));
 }
 
 TEST(HttpExchange, AServiceThatStopsMidReplyGivesWhatArrived) {

@@ -4,8 +4,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/SystemSpelling.h"
+#include "service/HttpExchange.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/ServiceReplies.h"
 #include "tools/scripted_service/ScriptedService.h"
@@ -101,6 +103,48 @@ TEST_F(LogResult, RecordsTheExchangeAndTheSummaryWhateverTheAnswer) {
     EXPECT_EQ(fileBytes(workspace::kFinal),
               "Server IP=10.0.0.1, Server Port=5201, downloadResult=1878.50Mbps, "
               "uploadResult=errorMbps");
+}
+
+// A service that answers the report with a megabyte: the exchange keeps its first kReplyCapacity
+// bytes and reads no further, so the exchange record stays small whatever the service sends.
+TEST_F(LogResult, AReplyOfAMegabyteIsKeptToItsFirstTenThousandBytes) {
+    putFile(workspace::kDownloadStatus, "-1");
+    putFile(workspace::kUploadStatus, "-1");
+    ScriptedService service({ScriptStep::send(std::string(1 << 20, 'z'))});
+    const ServiceEndpoint endpoint = testing::loopbackEndpoint(service.port());
+    logResult(endpoint, {{"10.0.0.1", "5201"}});
+
+    ASSERT_EQ(service.requests().size(), 1U);
+    const std::string request = service.requests()[0];
+    EXPECT_EQ(fileBytes(workspace::kHttpReturn),
+              platform::asStoredText(request + "\n" + std::string(kReplyCapacity, 'z')));
+}
+
+// The report goes out whole, however long: cut at a fixed length it would end mid-field and
+// without the end of its head, which the service could neither parse nor take for a request.
+// With at most 64 servers it stays far shorter; the caller here gives a thousand.
+TEST_F(LogResult, ALongReportGoesOutWhole) {
+    putFile(workspace::kDownloadStatus, "-1");
+    putFile(workspace::kUploadStatus, "-1");
+    std::vector<OurIperfServer> servers;
+    for (int server = 0; server < 1000; ++server) {
+        servers.push_back(
+            {"10.0." + std::to_string(server / 250) + "." + std::to_string(server % 250),
+             std::to_string(5201 + server)});
+    }
+    const std::string answer = testing::okReply("ok");
+    ScriptedService service({ScriptStep::send(answer)});
+    const ServiceEndpoint endpoint = testing::loopbackEndpoint(service.port());
+    logResult(endpoint, servers);
+
+    std::string requestLine = "GET /speedtest25g/speedtest/log_result_dynamic.jsp?";
+    requestLine.append(reportQuery(servers, "error", "error")).append(" HTTP/1.1");
+    const std::string request = buildRequestText(requestLine, endpoint.hostHeader);
+    ASSERT_GT(request.size(), 9999U);
+    ASSERT_EQ(service.requests().size(), 1U);
+    EXPECT_EQ(service.requests()[0], request);
+    EXPECT_EQ(fileBytes(workspace::kHttpReturn), platform::asStoredText(request + "\n" + answer));
+    EXPECT_EQ(fileBytes(workspace::kFinal), finalSummary(servers, "error", "error"));
 }
 
 TEST_F(LogResult, AnUnreachableServiceLeavesBothFilesAsTheyWere) {

@@ -15,6 +15,7 @@
 #include "iperf/IperfCommandScripts.h"
 #include "platform/SystemSpelling.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/RunLogRecorder.h"
 #include "support/ServiceReplies.h"
 #include "tools/scripted_service/ScriptedService.h"
 #include "workspace/WorkspaceFiles.h"
@@ -65,9 +66,9 @@ std::string serverLine(const std::string& address, const std::string& port) {
 // Runs one assignment against a stand-in that answers with the body; returns the run log.
 std::string assign(ServerAssignmentState& state, const std::string& body, int& result) {
     ScriptedService service({ScriptStep::send(okReply(body))});
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     result = static_cast<int>(requestIperfServer(loopbackEndpoint(service.port()), state));
-    return ::testing::internal::GetCapturedStdout();
+    return recorded.text();
 }
 
 struct AssignmentCase {
@@ -330,9 +331,8 @@ TEST_F(ServerAssignmentFailure, NoSocketCountsAsUnreachable) {
 
 TEST_F(ServerAssignmentFailure, TheProcessWideListIsWhatTheDefaultStateHolds) {
     ScriptedService service({ScriptStep::send(okReply(kTwoServers))});
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     EXPECT_EQ(requestIperfServer(loopbackEndpoint(service.port())), kAssignmentGranted);
-    ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(iperfServerList(), (Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}}));
     EXPECT_EQ(currentIpAddress(), "10.0.0.2");
     EXPECT_EQ(currentPort(), "5202");

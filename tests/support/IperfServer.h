@@ -16,6 +16,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/TcpSocket.h"
+#include "support/WaitUntil.h"
 
 namespace kestova::testing {
 
@@ -30,9 +31,7 @@ class IperfServer {
         : port_(freeLoopbackPort()),
           process_(platform::ChildProcess::startProgram(
               {"iperf3", "-s", "-B", "127.0.0.1", "-p", std::to_string(port_)})) {
-        for (int i = 0; i < 100 && !accepts(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        static_cast<void>(test::waitUntil([this] { return accepts(); }, std::chrono::seconds(5)));
     }
     ~IperfServer() {
         if (process_) {

@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 
+#include "support/InTimeZone.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/TestData.h"
 #include "workspace/WorkspaceFiles.h"
@@ -19,43 +22,7 @@ namespace {
 // 2026-12-10 13:10:55 UTC.
 constexpr std::time_t kEnded = 1796908255;
 
-// Runs with the time zone given (a POSIX rule, so that no zone database is needed) and puts the
-// one of the process back afterwards.
-class InTimeZone {
-  public:
-    explicit InTimeZone(const char* zone) {
-        if (const char* previous = std::getenv("TZ")) {
-            previous_ = previous;
-        }
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~InTimeZone() {
-        if (previous_) {
-            ::setenv("TZ", previous_->c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
-        ::tzset();
-    }
-
-  private:
-    std::optional<std::string> previous_;
-};
-
-TEST(IsoLocalTime, CarriesTheLocalOffset) {
-    const struct {
-        const char* zone;
-        const char* time;
-    } cases[] = {{"UTC0", "2026-12-10T13:10:55+00:00"},
-                 {"CST-8", "2026-12-10T21:10:55+08:00"},
-                 {"IST-5:30", "2026-12-10T18:40:55+05:30"},
-                 {"NST3:30", "2026-12-10T09:40:55-03:30"}};
-    for (const auto& c : cases) {
-        const InTimeZone zone(c.zone);
-        EXPECT_EQ(isoLocalTime(kEnded), c.time) << c.zone;
-    }
-}
+using testing::InTimeZone;
 
 struct LineCase {
     const char* name;
@@ -180,6 +147,41 @@ TEST_F(HistoryFile, WhatCannotBeReadOrWrittenWholeIsLeftAsItWas) {
     std::filesystem::remove_all(workspace::kFolder);
     EXPECT_FALSE(appendToHistory(failedAssignment()));
     EXPECT_FALSE(std::filesystem::exists(workspace::kFolder));
+}
+
+// A history that stands but cannot be read is not replaced by a new file holding only the header
+// and this test: the tests it holds would be lost. Each case puts something unreadable at the
+// name and tells what must still stand there afterwards.
+TEST_F(HistoryFile, AHistoryThatCannotBeReadIsNotReplaced) {
+    const std::string history = std::string(kHistoryHeader) + "\nan earlier test\n";
+    const struct {
+        const char* name;
+        std::function<bool()> plant;  // false when the case cannot be made here
+        std::function<bool()> stillThere;
+    } cases[] = {
+        {"a pipe", [] { return ::mkfifo(workspace::kHistory, 0600) == 0; },
+         [] { return std::filesystem::is_fifo(workspace::kHistory); }},
+        // Root reads whatever its mode says; others cannot.
+        {"a file it may not read",
+         [&] {
+             putFile(workspace::kHistory, history);
+             std::filesystem::permissions(workspace::kHistory, std::filesystem::perms::none);
+             return ::geteuid() != 0;
+         },
+         [&] {
+             std::filesystem::permissions(workspace::kHistory, std::filesystem::perms::owner_read);
+             return fileBytes(workspace::kHistory) == history;
+         }},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(workspace::kHistory);
+        if (!c.plant()) {
+            continue;
+        }
+        EXPECT_FALSE(appendToHistory(failedAssignment())) << c.name;
+        EXPECT_TRUE(c.stillThere()) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(std::string(workspace::kHistory) + ".new")) << c.name;
+    }
 }
 
 TEST_F(HistoryFile, AFullWorkspaceKeepsTheHistoryItHad) {

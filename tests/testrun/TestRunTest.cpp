@@ -29,6 +29,7 @@
 #include "support/FakeWindow.h"
 #include "support/IperfServer.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/RunLogRecorder.h"
 #include "support/RunningTestService.h"
 #include "support/ServiceReplies.h"
 #include "support/StandInIperf.h"
@@ -145,10 +146,9 @@ TEST_F(TestRunFixture, OutputsOfAnEarlierTestDoNotCountWhenTheScriptsCannotStart
     }
     TestRun run = makeRun(service.endpoint());
 
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedStart();
     const std::optional<bool> completed = run.waitForRunsToEnd(60s);
-    ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(completed, std::optional<bool>(false));
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "-1");
     EXPECT_EQ(fileBytes(workspace::kErrorCode), "e002");
@@ -181,10 +181,9 @@ TEST_F(TestRunFixture, NothingOfAnEarlierTestIsLeftWhenTheTestIsUnderWay) {
     testing::RunningTestService service(threeServers((folder() / "reports.txt").string()));
     TestRun run = makeRun(service.endpoint());
 
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedStart();
     EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
-    ::testing::internal::GetCapturedStdout();
     observeStatusWrites({});
     const std::lock_guard<std::mutex> guard(lock);
     EXPECT_EQ(seen, (std::vector<std::string>{"", "", "", "",
@@ -200,10 +199,9 @@ TEST_F(TestRunFixture, ALinkPlantedAtAnOutputNameIsNotWrittenThrough) {
     testing::RunningTestService service(threeServers((folder() / "reports.txt").string()));
     TestRun run = makeRun(service.endpoint());
 
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedStart();
     EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
-    ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(fileBytes("outside.txt"), "keep");
     EXPECT_FALSE(std::filesystem::is_symlink("speedTest/dn_speed_0.txt"));
     EXPECT_EQ(fileBytes("speedTest/dn_speed_0.txt"),
@@ -232,10 +230,10 @@ TEST_P(PlantedAfterMaking, IsNotWrittenThroughAndTheStageEnds) {
     testing::RunningTestService service(threeServers((folder() / "reports.txt").string()));
     TestRun run = makeRun(service.endpoint());
 
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedStart();
     const std::optional<bool> completed = run.waitForRunsToEnd(60s);
-    const std::string log = ::testing::internal::GetCapturedStdout();
+    const std::string log = recorded.text();
     iperf::observeOutputsMade({});
     ASSERT_TRUE(planted);
     EXPECT_EQ(completed, std::optional<bool>(true)) << "the two other servers complete";
@@ -268,10 +266,10 @@ TEST_F(TestRunFixture, AWholeRunWithThreeServers) {
     testing::RunningTestService service(threeServers(reportLog));
     TestRun run = makeRun(service.endpoint());
 
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedStart();
     const std::optional<bool> completed = run.waitForRunsToEnd(60s);
-    const std::string log = ::testing::internal::GetCapturedStdout();
+    const std::string log = recorded.text();
     ASSERT_EQ(completed, std::optional<bool>(true));
 
     EXPECT_EQ(statusWrites(),
@@ -346,7 +344,7 @@ TEST_F(TestRunFixture, CommandsReturnAtOnceAndPressesWhileARunIsPreparedDoNothin
     endpoint.exchangeTimeout = 4 * kServiceDelay;
     TestRun run = makeRun(endpoint);
 
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     const auto pressed = std::chrono::steady_clock::now();
     run.OnBnClickedStart();
     run.OnBnClickedStart();
@@ -354,7 +352,7 @@ TEST_F(TestRunFixture, CommandsReturnAtOnceAndPressesWhileARunIsPreparedDoNothin
     EXPECT_LT(std::chrono::steady_clock::now() - pressed, kServiceDelay / 2);
     EXPECT_TRUE(run.preparing());
     const std::optional<bool> completed = run.waitForRunsToEnd(60s);
-    const std::string log = ::testing::internal::GetCapturedStdout();
+    const std::string log = recorded.text();
 
     EXPECT_EQ(completed, std::optional<bool>(true));
     EXPECT_FALSE(run.preparing());
@@ -386,7 +384,7 @@ TEST_P(FailedAssignment, EndsTheRunWithItsCodeAndGivesTheButtonsBack) {
     const ServiceEndpoint endpoint =
         c.unreachable ? testing::unresolvableEndpoint() : service.endpoint();
     TestRun run = makeRun(endpoint);
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     if (c.laterRun) {
         run.OnBnClickedStart();
         // Restart comes back only when the first run has shown its failure.
@@ -396,7 +394,7 @@ TEST_P(FailedAssignment, EndsTheRunWithItsCodeAndGivesTheButtonsBack) {
         run.OnBnClickedStart();
     }
     EXPECT_EQ(run.waitForRunsToEnd(1s), std::optional<bool>(false));
-    const std::string log = ::testing::internal::GetCapturedStdout();
+    const std::string log = recorded.text();
 
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "-1");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "-1");
@@ -444,10 +442,10 @@ class VersionGate : public TestRunFixture, public ::testing::WithParamInterface<
 TEST_P(VersionGate, OpensTheUpgradePageAndEndsOnlyForOne) {
     putFile(workspace::kVersionStatus, GetParam().versionFile);
     TestRun run = makeRun(testing::unresolvableEndpoint());
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedStart();
     run.waitForRunsToEnd(1s);
-    const std::string log = ::testing::internal::GetCapturedStdout();
+    const std::string log = recorded.text();
     if (GetParam().applies) {
         EXPECT_EQ(opened_, std::vector<std::string>{kUpgradePageAddress});
         EXPECT_TRUE(ended_);
@@ -474,10 +472,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(TestRunFixture, RestartHasNoVersionGate) {
     putFile(workspace::kVersionStatus, "1");
     TestRun run = makeRun(testing::unresolvableEndpoint());
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedRestart();
     run.waitForRunsToEnd(1s);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(recorded.text(), "");
     EXPECT_FALSE(ended_);
     EXPECT_EQ(fileBytes(workspace::kErrorCode), "e001");
 }
@@ -486,10 +484,9 @@ TEST_F(TestRunFixture, AGrantedRunAfterAFailedOneKeepsTheOldCodeWhileItRuns) {
     testing::RunningTestService service(threeServers(""));
     putFile(workspace::kErrorCode, "e001");
     TestRun run = makeRun(service.endpoint());
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedStart();
     EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
-    ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(fileBytes(workspace::kErrorCode), "e001");
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
@@ -514,10 +511,9 @@ TEST_F(TestRunFixture, NoThreadForTheStagesOrAWorkerEndsTheRunAsFailed) {
         };
         FakeWindow window;
         TestRun run(settings, window, std::make_shared<WindowChannel>(window, runAtOnce()));
-        ::testing::internal::CaptureStdout();
+        const testing::RunLogRecorder recorded;
         run.OnBnClickedStart();
         EXPECT_EQ(run.waitForRunsToEnd(30s), std::optional<bool>(false));
-        ::testing::internal::GetCapturedStdout();
         EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "-1") << threadsGiven;
         EXPECT_EQ(fileBytes(workspace::kUploadStatus), "-1");
         EXPECT_EQ(fileBytes(workspace::kErrorCode), "e002");
@@ -533,19 +529,16 @@ TEST_F(TestRunFixture, ARunReportsTheServersItRanWith) {
     testing::RunningTestService service(threeServers(reportLog));
     putFile("iperf/recorded/hold", "");
     TestRun run = makeRun(service.endpoint());
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedStart();
     // While the stages run, another assignment changes the list.
-    for (int i = 0; i < 500 && fileBytes(workspace::kDownloadStatus) != "1"; ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
+    EXPECT_TRUE(waitUntil([] { return fileBytes(workspace::kDownloadStatus) == "1"; }, 5s));
     tools::TestServiceConfig other;
     other.servers = {"127.0.0.9:6000"};
     testing::RunningTestService otherService(other);
     EXPECT_EQ(requestIperfServer(otherService.endpoint(), assignments_), kAssignmentGranted);
     std::filesystem::remove("iperf/recorded/hold");
     EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
-    ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(fileBytes(reportLog).substr(0, 60),
               "ipAddress=127.0.0.1,127.0.0.1,127.0.0.1&port=25301,25302,253");
 }
@@ -555,13 +548,12 @@ TEST_F(TestRunFixture, AClosedWindowIsNotTouchedAgain) {
     testing::RunningTestService service(threeServers(""));
     putFile("iperf/recorded/hold", "");
     TestRun run = makeRun(service.endpoint());
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedStart();
     channel_->close();
     const std::size_t operationsBefore = window_.operations().size();
     std::filesystem::remove("iperf/recorded/hold");
     EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
-    ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(window_.operations().size(), operationsBefore);
     EXPECT_NE(fileBytes(workspace::kFinal), "<missing>");
 }
@@ -597,7 +589,7 @@ TEST_F(TestRunFixture, AStalledClientIsEndedBeforeTheNextRunsStageStarts) {
     timing.stagePause = 3s;
     TestRun run = makeRun(testing::loopbackEndpoint(service.port()), timing);
     const std::string output = "speedTest/dn_speed_0.txt";
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
 
     run.OnBnClickedStart();
     ASSERT_TRUE(
@@ -618,7 +610,6 @@ TEST_F(TestRunFixture, AStalledClientIsEndedBeforeTheNextRunsStageStarts) {
     const std::string newOutput = fileBytes(output);
     ::kill(stalling.pid(), SIGCONT);
     EXPECT_EQ(run.waitForRunsToEnd(90s), std::optional<bool>(true));
-    ::testing::internal::GetCapturedStdout();
 
     EXPECT_EQ(fileBytes(output), newOutput);
     EXPECT_EQ(newOutput.find('\0'), std::string::npos);
@@ -658,10 +649,10 @@ TEST_P(RunThreadFailure, IsAFailedTest) {
     };
     TestRun run(settings, window_, channel_);
 
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedStart();
     const std::optional<bool> completed = run.waitForRunsToEnd(60s);
-    const std::string log = ::testing::internal::GetCapturedStdout();
+    const std::string log = recorded.text();
     ASSERT_EQ(completed, std::optional<bool>(false)) << log;
 
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), c.downloadStatus);
@@ -749,7 +740,7 @@ TEST_F(TestRunFixture, ARestartWhileTheReportIsOnItsWayLeavesTheEarlierTestItsFi
     endpoint.exchangeTimeout = 60s;
     TestRun run = makeRun(endpoint);
 
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedStart();
     ASSERT_TRUE(waitUntil([&] { return reports.load() == 1; }, 60s));
     ASSERT_EQ(window_.look(WindowButton::Restart), "restart visible enabled");
@@ -764,7 +755,6 @@ TEST_F(TestRunFixture, ARestartWhileTheReportIsOnItsWayLeavesTheEarlierTestItsFi
     ASSERT_TRUE(waitUntil([&] { return linesOf(fileBytes(workspace::kHistory)).size() >= 2; }));
     std::filesystem::remove("iperf/recorded/hold");
     EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
-    ::testing::internal::GetCapturedStdout();
 
     const std::vector<std::string> history = linesOf(fileBytes(workspace::kHistory));
     ASSERT_EQ(history.size(), 3U);
@@ -829,14 +819,13 @@ TEST_F(TestRunFixture, TheIdleSamplesDoNotHoldTheDownloadBack) {
         TestRun run(settings, window, std::make_shared<WindowChannel>(window, runAtOnce()));
         std::filesystem::remove(iperf::downloadProbeOutputPath());
 
-        ::testing::internal::CaptureStdout();
+        const testing::RunLogRecorder recorded;
         run.OnBnClickedStart();
         // Ten samples of a dropping service, each waited for in full, would take 20 s.
         EXPECT_TRUE(waitUntil(
             [] { return std::filesystem::exists(iperf::downloadProbeOutputPath()); }, 10s))
             << drops;
         EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
-        ::testing::internal::GetCapturedStdout();
 
         const std::string idle = linesOf(fileBytes(workspace::kLatency)).at(0);
         EXPECT_EQ(idle.rfind("idle - - 0 ", 0) == 0, drops) << idle;
@@ -888,10 +877,10 @@ TEST_F(TestRunFixture, AFigureOverWindowsThatDoNotCoincideCountsEachSecondOnce) 
     testing::RunningTestService service(threeServers(reportLog));
     TestRun run = makeRun(service.endpoint());
 
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedStart();
     const std::optional<bool> completed = run.waitForRunsToEnd(90s);
-    const std::string log = ::testing::internal::GetCapturedStdout();
+    const std::string log = recorded.text();
     ASSERT_EQ(completed, std::optional<bool>(true)) << log;
 
     EXPECT_EQ(fileBytes(workspace::kDownloadSpeed),
@@ -926,10 +915,10 @@ TEST_F(TestRunFixture, ASlowLineRunsParametersFittedToIt) {
     testing::RunningTestService service(threeServers((folder() / "reports.txt").string()));
     TestRun run = makeRun(service.endpoint());
 
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedStart();
     const std::optional<bool> completed = run.waitForRunsToEnd(60s);
-    const std::string log = ::testing::internal::GetCapturedStdout();
+    const std::string log = recorded.text();
     ASSERT_EQ(completed, std::optional<bool>(true)) << log;
 
     EXPECT_EQ(fileBytes("runDownloadIperf_0.sh"),
@@ -962,10 +951,10 @@ TEST_F(TestRunFixture, ShortPausesWaitForALateFinisher) {
     timing.scriptWait = 500ms;
     TestRun run = makeRun(service.endpoint(), timing);
 
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     run.OnBnClickedStart();
     const std::optional<bool> completed = run.waitForRunsToEnd(60s);
-    const std::string log = ::testing::internal::GetCapturedStdout();
+    const std::string log = recorded.text();
     ASSERT_EQ(completed, std::optional<bool>(true)) << log;
 
     EXPECT_EQ(fileBytes(workspace::kDownloadServers), "3/3") << log;

@@ -10,6 +10,7 @@
 
 #include "support/FakeWindow.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/RunLogRecorder.h"
 #include "support/ServiceReplies.h"
 #include "workspace/StatusFile.h"
 #include "workspace/WorkspaceFiles.h"
@@ -50,10 +51,10 @@ TEST_P(StageChecks, JudgeTheMergedFileAndEndOrChainTheRun) {
                  testing::unresolvableEndpoint(),
                  TestRunTiming::shortPauses(),
                  std::make_shared<WindowChannel>(window, runAtOnce())};
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     const bool completed =
         c.check == Check::Download ? checkDownloadResult(run) : checkUploadResult(run);
-    const std::string log = ::testing::internal::GetCapturedStdout();
+    const std::string log = recorded.text();
     observeStatusWrites({});
 
     EXPECT_EQ(writes, c.writes);

@@ -19,6 +19,7 @@
 #include "support/FakeSystemValues.h"
 #include "support/PageText.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/RunLogRecorder.h"
 #include "support/RunningTestService.h"
 #include "support/ServiceReplies.h"
 #include "support/StandInIperf.h"
@@ -207,7 +208,7 @@ TEST_F(Window, RunsTestsByClicksAndShowsTheFigures) {
     // Ready: the hold keeps the first run going until its buttons have been looked at.
     EXPECT_TRUE(start.isVisible() && start.isEnabled() && !restart.isVisible());
     putFile("iperf/recorded/hold", "");
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     QTest::mouseClick(&start, Qt::LeftButton, {}, QPoint(90, 20));
     // The run's thread disables the buttons once it has the address (a queued call).
     EXPECT_TRUE(QTest::qWaitFor([&cancel] { return !cancel.isEnabled(); }, 10000));
@@ -228,7 +229,6 @@ TEST_F(Window, RunsTestsByClicksAndShowsTheFigures) {
     EXPECT_FALSE(cancel.isEnabled());
     std::filesystem::remove("iperf/recorded/hold");
     waitForEnd();
-    ::testing::internal::GetCapturedStdout();
     EXPECT_TRUE(!start.isVisible() && restart.isVisible() && restart.isEnabled());
     EXPECT_TRUE(cancel.isEnabled());
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
@@ -308,7 +308,7 @@ TEST_F(Window, TheEventLoopKeepsTurningWhileTheServiceIsSlow) {
     window->OnInitDialog();
     window->show();
     EXPECT_TRUE(QTest::qWaitFor([&window] { return window->versionChecked(); }, 30000));
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     QTest::mouseClick(&window->button(WindowButton::Start), Qt::LeftButton, {}, QPoint(90, 20));
     EXPECT_TRUE(QTest::qWaitFor(
         [&window] {
@@ -317,7 +317,6 @@ TEST_F(Window, TheEventLoopKeepsTurningWhileTheServiceIsSlow) {
         120000));
     EXPECT_TRUE(QTest::qWaitFor(
         [&window] { return window->button(WindowButton::Cancel).isEnabled(); }, 10000));
-    ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(service->requests().size(), 4U);  // version, address, assignment, report
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
@@ -331,7 +330,7 @@ TEST_F(Window, EscapeAndCloseWaitForTheEndOfTheTest) {
     testing::RunningTestService service(installOneStandInServer());
     std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
     putFile("iperf/recorded/hold", "");
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     window->OnBnClickedStart();
     QTest::keyClick(window.get(), Qt::Key_Escape);
     EXPECT_FALSE(window->close());
@@ -347,7 +346,6 @@ TEST_F(Window, EscapeAndCloseWaitForTheEndOfTheTest) {
     EXPECT_TRUE(window->close());
     EXPECT_FALSE(window->isVisible());
     window->testRun().waitForRunsToEnd(std::chrono::seconds(30));
-    ::testing::internal::GetCapturedStdout();
 }
 
 // On a screen smaller than the reference size the whole window shrinks, the same both ways, to
@@ -376,7 +374,7 @@ TEST_F(WindowFits, PressesStartWithBothButtonsOnTheScreen) {
     const QRect cancel = window->button(WindowButton::Cancel).geometry();
     EXPECT_EQ(cancel.size(), (QSize(183, 42) * window->scale()));
 
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     QTest::mouseClick(&window->button(WindowButton::Start), Qt::LeftButton, {},
                       window->button(WindowButton::Start).rect().center());
     EXPECT_TRUE(QTest::qWaitFor(
@@ -384,7 +382,6 @@ TEST_F(WindowFits, PressesStartWithBothButtonsOnTheScreen) {
             return window->testRun().waitForRunsToEnd(std::chrono::milliseconds(0)).has_value();
         },
         60000));
-    ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
 }
@@ -394,7 +391,7 @@ TEST_F(Window, ClosingTheWindowDuringATestIsSafe) {
     testing::RunningTestService service(installOneStandInServer());
     std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
     putFile("iperf/recorded/hold", "");
-    ::testing::internal::CaptureStdout();
+    const testing::RunLogRecorder recorded;
     QTest::mouseClick(&window->button(WindowButton::Start), Qt::LeftButton, {}, QPoint(90, 20));
     window.reset();
     std::filesystem::remove("iperf/recorded/hold");
@@ -402,7 +399,6 @@ TEST_F(Window, ClosingTheWindowDuringATestIsSafe) {
         QTest::qWait(50);
     }
     QTest::qWait(100);
-    ::testing::internal::GetCapturedStdout();
     EXPECT_NE(fileBytes(workspace::kFinal), "<missing>");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
 }

@@ -1,34 +1,36 @@
 #include "workspace/RunLog.h"
 
-#include "workspace/InPlaceLine.h"
-
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <iostream>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
+
+#include "support/StreamRecorder.h"
+#include "workspace/InPlaceLine.h"
 
 namespace kestova {
 namespace {
 
 TEST(RunLog, FragmentsMakeOneLineEndedByALineFeed) {
-    ::testing::internal::CaptureStdout();
+    const testing::StreamRecorder out(std::cout);
     runLog() << "start run runDownloadIperf index:" << 12 << " "
              << "T";
     runLog() << "click start button...";
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "start run runDownloadIperf index:12 T\nclick start button...\n");
+    EXPECT_EQ(out.text(), "start run runDownloadIperf index:12 T\nclick start button...\n");
 }
 
 // Whatever a line carries, no control character reaches the terminal; its line feeds stay.
 TEST(RunLog, ControlCharactersOfALineAreShownAsEscapes) {
-    ::testing::internal::CaptureStdout();
+    const testing::StreamRecorder out(std::cout);
     runLog() << "our iperf server | IP address: 10.0.0.1\x1b[2J\xc2\x9b"
              << "0m , port: 5201\r\x7f\nnext";
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(out.text(),
               "our iperf server | IP address: 10.0.0.1\\x1b[2J\\xc2\\x9b0m , port: "
               "5201\\r\\x7f\nnext\n");
 }
@@ -36,7 +38,7 @@ TEST(RunLog, ControlCharactersOfALineAreShownAsEscapes) {
 TEST(RunLog, LinesFromManyThreadsAtOnceStayWhole) {
     constexpr int kThreads = 8;
     constexpr int kLinesEach = 400;
-    ::testing::internal::CaptureStdout();
+    const testing::StreamRecorder out(std::cout);
     std::vector<std::thread> writers;
     for (int t = 0; t < kThreads; ++t) {
         writers.emplace_back([t] {
@@ -48,7 +50,7 @@ TEST(RunLog, LinesFromManyThreadsAtOnceStayWhole) {
     for (std::thread& writer : writers) {
         writer.join();
     }
-    std::istringstream output(::testing::internal::GetCapturedStdout());
+    std::istringstream output(out.text());
     const std::regex whole(R"(writer [0-9]+ line [0-9]+ x{40}\|)");
     int lines = 0;
     for (std::string line; std::getline(output, line); ++lines) {
@@ -58,14 +60,14 @@ TEST(RunLog, LinesFromManyThreadsAtOnceStayWhole) {
 }
 
 TEST(RunLog, GoesToStandardErrorWhenSentThere) {
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
+    const testing::StreamRecorder out(std::cout);
+    const testing::StreamRecorder err(std::cerr);
     sendRunLogTo(RunLogStream::StandardError);
     runLog() << "click start button...";
     sendRunLogTo(RunLogStream::StandardOutput);
     runLog() << "end run downloadTest...";
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "click start button...\n");
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "end run downloadTest...\n");
+    EXPECT_EQ(err.text(), "click start button...\n");
+    EXPECT_EQ(out.text(), "end run downloadTest...\n");
 }
 
 // The in-place line is taken down before a run log line and put back after it, and a shorter
@@ -74,8 +76,8 @@ TEST(RunLog, LinesAreWrittenAroundTheInPlaceLine) {
     const std::string first = "Download: second 1, 500.25 Mbit/s";
     const std::string blank(first.size(), ' ');
     for (const RunLogStream stream : {RunLogStream::StandardOutput, RunLogStream::StandardError}) {
-        ::testing::internal::CaptureStdout();
-        ::testing::internal::CaptureStderr();
+        const testing::StreamRecorder outRecorder(std::cout);
+        const testing::StreamRecorder errRecorder(std::cerr);
         sendRunLogTo(stream);
         showInPlaceLine(first);
         runLog() << "end run runDownloadIperf index:0";
@@ -89,8 +91,8 @@ TEST(RunLog, LinesAreWrittenAroundTheInPlaceLine) {
         const std::string after = first + "\rUpload: starting" +
                                   std::string(first.size() - 16, ' ') + "\rUpload: starting" +
                                   "\r" + std::string(16, ' ') + "\r";
-        const std::string err = ::testing::internal::GetCapturedStderr();
-        const std::string out = ::testing::internal::GetCapturedStdout();
+        const std::string err = errRecorder.text();
+        const std::string out = outRecorder.text();
         if (stream == RunLogStream::StandardOutput) {
             EXPECT_EQ(err, before + after);
             EXPECT_EQ(out, log + "last\n");
@@ -99,6 +101,19 @@ TEST(RunLog, LinesAreWrittenAroundTheInPlaceLine) {
             EXPECT_EQ(out, "");
         }
     }
+}
+
+// A sink set takes each whole line in place of the stream, from every thread, until it is emptied.
+TEST(RunLog, ASinkTakesTheLinesInPlaceOfTheStream) {
+    const testing::StreamRecorder out(std::cout);
+    std::string lines;
+    sendRunLogToSink([&lines](std::string_view line) { lines.append(line); });
+    runLog() << "click start button...";
+    std::thread([] { runLog() << "end run downloadTest... " << 1; }).join();
+    sendRunLogToSink({});
+    runLog() << "after";
+    EXPECT_EQ(lines, "click start button...\nend run downloadTest... 1\n");
+    EXPECT_EQ(out.text(), "after\n");
 }
 
 std::string formatUtc(std::time_t time) {
