@@ -27,6 +27,7 @@
 #include "testrun/TestRun.h"
 #include "testrun/WindowChannel.h"
 #include "workspace/RunLog.h"
+#include "workspace/ScriptTrust.h"
 
 namespace {
 
@@ -53,12 +54,19 @@ std::optional<bool> waitForTheTest(kestova::TestRun& testRun) {
     return testRun.waitForRunsToEnd(kLongestTest);
 }
 
-// Without a window: start-up as the window does it, then Start once. Exit status 0 when both
-// stages completed, 1 otherwise; 3, with one line on standard error, where Start would open the
-// upgrade page (nothing is measured and no page is opened: nobody may be there to see it). With
+// Without a window: start-up as the window does it, then Start once. Exit status 2, with one line
+// on standard error and nothing touched, where other users could change what the scripts run; 0
+// when both stages completed, 1 otherwise; 3, with one line on standard error, where Start would
+// open the upgrade page (nothing is measured and no page is opened: nobody may be there to see it).
+// With
 // --json the run log goes to standard error and standard output holds the result document alone;
 // on a terminal standard error also shows the progress.
 int runWithoutWindow(const kestova::CommandLineOptions& options) {
+    if (const std::optional<std::string> untrusted =
+            kestova::workspace::whyScriptsMayNotRunHere()) {
+        std::cerr << "kestova-speedtest: " << *untrusted << "\n";
+        return kestova::kExitBadArguments;
+    }
     if (options.json) {
         kestova::sendRunLogTo(kestova::RunLogStream::StandardError);
     }

@@ -5,8 +5,10 @@
 
 #include "app/RunSettings.h"
 #include "controls/Explorer1.h"
+#include "controls/MessageBox.h"
 #include "platform/SystemValues.h"
 #include "window/TarnDlg.h"
+#include "workspace/ScriptTrust.h"
 
 namespace {
 
@@ -24,6 +26,16 @@ int CTarnApp::InitInstance(int argc, char** argv, const kestova::CommandLineOpti
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QString::fromLatin1(kSettingsKey));
     QCoreApplication::setApplicationName(QStringLiteral("Kestova Connection Speed Test"));
+
+    // Where other users could change what the test runs, the window says so instead of starting;
+    // nothing of the program folder is touched.
+    if (const std::optional<std::string> untrusted =
+            kestova::workspace::whyScriptsMayNotRunHere()) {
+        QString text = QString::fromStdString(*untrusted);
+        text[0] = text[0].toUpper();
+        MessageBox::warning(nullptr, QCoreApplication::applicationName(), text);
+        return kestova::kExitBadArguments;
+    }
 
     kestova::platform::MachineValues values;
     values.setWebEngineVersion(qWebEngineChromiumVersion());
