@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/ExitStatus.h"
 #include "app/ResultDocument.h"
 #include "app/RunSettings.h"
 #include "app/TerminalProgress.h"
@@ -58,14 +59,13 @@ std::optional<bool> waitForTheTest(kestova::TestRun& testRun) {
 // on standard error and nothing touched, where other users could change what the scripts run; 0
 // when both stages completed, 1 otherwise; 3, with one line on standard error, where Start would
 // open the upgrade page (nothing is measured and no page is opened: nobody may be there to see it).
-// With
-// --json the run log goes to standard error and standard output holds the result document alone;
-// on a terminal standard error also shows the progress.
+// With --json the run log goes to standard error and standard output holds the result document
+// alone; on a terminal standard error also shows the progress.
 int runWithoutWindow(const kestova::CommandLineOptions& options) {
     if (const std::optional<std::string> untrusted =
             kestova::workspace::whyScriptsMayNotRunHere()) {
         std::cerr << "kestova-speedtest: " << *untrusted << "\n";
-        return kestova::kExitBadArguments;
+        return kestova::kExitCannotStart;
     }
     if (options.json) {
         kestova::sendRunLogTo(kestova::RunLogStream::StandardError);
@@ -80,7 +80,7 @@ int runWithoutWindow(const kestova::CommandLineOptions& options) {
         if (options.json) {
             printResultDocument(kestova::TestEnd::UpgradeRequired, earlier, assignments);
         }
-        return kestova::kExitUpgradeRequired;
+        return kestova::exitStatusOf(kestova::TestEnd::UpgradeRequired);
     }
     kestova::HeadlessWindow window;
     auto channel = std::make_shared<kestova::WindowChannel>(window, kestova::runAtOnce());
@@ -88,12 +88,12 @@ int runWithoutWindow(const kestova::CommandLineOptions& options) {
     testRun.OnBnClickedStart();
     const std::optional<bool> completed = waitForTheTest(testRun);
     channel->close();
+    const kestova::TestEnd end =
+        completed.value_or(false) ? kestova::TestEnd::Completed : kestova::TestEnd::Failed;
     if (options.json) {
-        printResultDocument(
-            completed.value_or(false) ? kestova::TestEnd::Completed : kestova::TestEnd::Failed,
-            earlier, assignments);
+        printResultDocument(end, earlier, assignments);
     }
-    return completed.value_or(false) ? 0 : 1;
+    return kestova::exitStatusOf(end);
 }
 
 // The window, from its module beside the program. A build without the window says so.
@@ -103,7 +103,7 @@ int runWithWindow(int argc, char** argv, const kestova::CommandLineOptions& opti
     static_cast<void>(argv);
     static_cast<void>(options);
     std::cerr << "kestova-speedtest: this build has no window; run it with --no-window\n";
-    return 2;
+    return kestova::kExitCannotStart;
 #else
     const std::optional<std::string> folder = kestova::platform::executableFolder();
     std::string error = "the folder of the program cannot be found";
@@ -112,7 +112,7 @@ int runWithWindow(int argc, char** argv, const kestova::CommandLineOptions& opti
                          : nullptr;
     if (entry == nullptr) {
         std::cerr << "kestova-speedtest: the window cannot be shown: " << error << "\n";
-        return 2;
+        return kestova::kExitCannotStart;
     }
     return reinterpret_cast<WindowEntry>(entry)(argc, argv, &options);
 #endif
@@ -129,16 +129,16 @@ int main(int argc, char** argv) {
         kestova::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.options) {
         std::cerr << "kestova-speedtest: " << parsed.error << "\n" << kestova::kUsage;
-        return 2;
+        return kestova::kExitCannotStart;
     }
     if (parsed.options->showHelp || parsed.options->showVersion) {
         std::cout << (parsed.options->showHelp ? kestova::helpText() : kestova::versionText())
                   << std::flush;
-        return 0;
+        return kestova::kExitCompleted;
     }
     if (const auto error = kestova::platform::enterProgramFolder(parsed.options->workdir)) {
         std::cerr << "kestova-speedtest: " << *error << "\n";
-        return 2;
+        return kestova::kExitCannotStart;
     }
     kestova::endScriptsAtEveryEnd();
     const int status = parsed.options->noWindow ? runWithoutWindow(*parsed.options)

@@ -3,6 +3,7 @@
 #include <QtWebEngineCore/qtwebenginecoreglobal.h>
 #include <QApplication>
 
+#include "app/ExitStatus.h"
 #include "app/RunSettings.h"
 #include "controls/Explorer1.h"
 #include "controls/MessageBox.h"
@@ -34,7 +35,7 @@ int CTarnApp::InitInstance(int argc, char** argv, const kestova::CommandLineOpti
         QString text = QString::fromStdString(*untrusted);
         text[0] = text[0].toUpper();
         MessageBox::warning(nullptr, QCoreApplication::applicationName(), text);
-        return kestova::kExitBadArguments;
+        return kestova::kExitCannotStart;
     }
 
     kestova::platform::MachineValues values;
@@ -46,5 +47,5 @@ int CTarnApp::InitInstance(int argc, char** argv, const kestova::CommandLineOpti
     // while the report of the last test may still be on its way.
     QCoreApplication::processEvents();
     window.testRun().waitForRunsToEnd(reportBound(options.service));
-    return 0;
+    return kestova::kExitCompleted;
 }
