@@ -65,7 +65,8 @@ std::string helpText() {
         "\nExit status:\n"
         "  0  both stages completed (--no-window), or --help or --version\n"
         "  1  the test failed (--no-window)\n"
-        "  2  bad arguments, or the window cannot be shown\n"
+        "  2  bad arguments, a program folder that other users can write, or the window\n"
+        "     cannot be shown\n"
         "  3  a newer version is required (--no-window); one line on standard error names\n"
         "     this version and the one the service offers\n"
         "\nWhen a newer version is required, Start opens the upgrade page:\n  ";

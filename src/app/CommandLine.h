@@ -32,12 +32,6 @@ inline constexpr const char* kUsage =
     "usage: kestova-speedtest [--workdir DIR] [--service HOST[:PORT]] [--no-window] [--json] "
     "[--short-pauses] [--help] [--version]\n";
 
-// The exit statuses of the program.
-inline constexpr int kExitCompleted = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitBadArguments = 2;
-inline constexpr int kExitUpgradeRequired = 3;
-
 // What --help prints: the usage, every option, the exit statuses and the provider's addresses
 // this program was built with.
 std::string helpText();

@@ -4,12 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "app/ExitStatus.h"
 #include "iperf/OurIperfServer.h"
 
 namespace kestova {
-
-// How a test without a window ended, for the result document.
-enum class TestEnd { Completed, Failed, UpgradeRequired };
 
 // The files of a stage's merged output as they stood before a test, to tell afterwards whether the
 // test's stage ran (its merge rewrites the file) or whether what the workspace holds for it is an

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/ExitStatus.h"
 #include "platform/ChildProcess.h"
 
 namespace kestova {
@@ -29,7 +30,7 @@ extern "C" void noteTerminationSignal(int signal) {
 
 [[noreturn]] void endAfter(int signal) {
     platform::endRunningScriptsForGood();
-    std::_Exit(128 + signal);
+    std::_Exit(exitStatusOnSignal(signal));
 }
 
 void watchForTerminationSignals() {
@@ -46,7 +47,7 @@ extern "C" void endScriptsAtExit() {
         return;
     }
     platform::endRunningScriptsForGood();
-    std::_Exit(1);
+    std::_Exit(kExitFailed);
 }
 
 [[noreturn]] void endScriptsThenTerminate() {

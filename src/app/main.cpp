@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/ExitStatus.h"
 #include "app/ResultDocument.h"
 #include "app/RunSettings.h"
 #include "app/TerminalProgress.h"
@@ -28,6 +29,7 @@
 #include "testrun/TestRun.h"
 #include "testrun/WindowChannel.h"
 #include "workspace/RunLog.h"
+#include "workspace/ScriptTrust.h"
 
 namespace {
 
@@ -54,12 +56,18 @@ std::optional<bool> waitForTheTest(kestova::TestRun& testRun) {
     return testRun.waitForRunsToEnd(kLongestTest);
 }
 
-// Without a window: start-up as the window does it, then Start once. Exit status 0 when both
-// stages completed, 1 otherwise; 3, with one line on standard error, where Start would open the
-// upgrade page (nothing is measured and no page is opened: nobody may be there to see it). With
-// --json the run log goes to standard error and standard output holds the result document alone;
-// on a terminal standard error also shows the progress.
+// Without a window: start-up as the window does it, then Start once. Exit status 2, with one line
+// on standard error and nothing touched, where other users could change what the scripts run; 0
+// when both stages completed, 1 otherwise; 3, with one line on standard error, where Start would
+// open the upgrade page (nothing is measured and no page is opened: nobody may be there to see it).
+// With --json the run log goes to standard error and standard output holds the result document
+// alone; on a terminal standard error also shows the progress.
 int runWithoutWindow(const kestova::CommandLineOptions& options) {
+    if (const std::optional<std::string> untrusted =
+            kestova::workspace::whyScriptsMayNotRunHere()) {
+        std::cerr << "kestova-speedtest: " << *untrusted << "\n";
+        return kestova::kExitCannotStart;
+    }
     if (options.json) {
         kestova::sendRunLogTo(kestova::RunLogStream::StandardError);
     }
@@ -73,7 +81,7 @@ int runWithoutWindow(const kestova::CommandLineOptions& options) {
         if (options.json) {
             printResultDocument(kestova::TestEnd::UpgradeRequired, earlier, assignments);
         }
-        return kestova::kExitUpgradeRequired;
+        return kestova::exitStatusOf(kestova::TestEnd::UpgradeRequired);
     }
     kestova::HeadlessWindow window;
     auto channel = std::make_shared<kestova::WindowChannel>(window, kestova::runAtOnce());
@@ -81,12 +89,12 @@ int runWithoutWindow(const kestova::CommandLineOptions& options) {
     testRun.OnBnClickedStart();
     const std::optional<bool> completed = waitForTheTest(testRun);
     channel->close();
+    const kestova::TestEnd end =
+        completed.value_or(false) ? kestova::TestEnd::Completed : kestova::TestEnd::Failed;
     if (options.json) {
-        printResultDocument(
-            completed.value_or(false) ? kestova::TestEnd::Completed : kestova::TestEnd::Failed,
-            earlier, assignments);
+        printResultDocument(end, earlier, assignments);
     }
-    return completed.value_or(false) ? 0 : 1;
+    return kestova::exitStatusOf(end);
 }
 
 // The window, from its module beside the program. A build without the window says so.
@@ -96,7 +104,7 @@ int runWithWindow(int argc, char** argv, const kestova::CommandLineOptions& opti
     static_cast<void>(argv);
     static_cast<void>(options);
     std::cerr << "kestova-speedtest: this build has no window; run it with --no-window\n";
-    return 2;
+    return kestova::kExitCannotStart;
 #else
     const std::optional<std::string> folder = kestova::platform::executableFolder();
     std::string error = "the folder of the program cannot be found";
@@ -105,7 +113,7 @@ int runWithWindow(int argc, char** argv, const kestova::CommandLineOptions& opti
                          : nullptr;
     if (entry == nullptr) {
         std::cerr << "kestova-speedtest: the window cannot be shown: " << error << "\n";
-        return 2;
+        return kestova::kExitCannotStart;
     }
     return reinterpret_cast<WindowEntry>(entry)(argc, argv, &options);
 #endif
@@ -122,16 +130,16 @@ int main(int argc, char** argv) {
         kestova::parseCommandLine(kestova::platform::programArguments(argc, argv));
     if (!parsed.options) {
         std::cerr << "kestova-speedtest: " << parsed.error << "\n" << kestova::kUsage;
-        return 2;
+        return kestova::kExitCannotStart;
     }
     if (parsed.options->showHelp || parsed.options->showVersion) {
         std::cout << (parsed.options->showHelp ? kestova::helpText() : kestova::versionText())
                   << std::flush;
-        return 0;
+        return kestova::kExitCompleted;
     }
     if (const auto error = kestova::platform::enterProgramFolder(parsed.options->workdir)) {
         std::cerr << "kestova-speedtest: " << *error << "\n";
-        return 2;
+        return kestova::kExitCannotStart;
     }
     kestova::endScriptsAtEveryEnd();
     const int status = parsed.options->noWindow ? runWithoutWindow(*parsed.options)

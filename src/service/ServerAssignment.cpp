@@ -161,18 +161,18 @@ AssignmentResult requestIperfServer(const ServiceEndpoint& endpoint, ServerAssig
     switch (outcome.status) {
         case ExchangeStatus::SocketLayerNotStarted:
             writeWorkspaceFile(workspace::kHttpStatus, "WSAStartup failed.\n");
-            return kAssignmentRefused;
+            return AssignmentResult::Refused;
         case ExchangeStatus::SocketFailed:
             // No socket to be had (no descriptors left, say): the service could not be reached,
             // as when connecting fails.
             writeWorkspaceFile(workspace::kHttpStatus, "Connecting...\n");
             writeWorkspaceFile(workspace::kHttpStatus, "Could not connect");
-            return kAssignmentUnreachable;
+            return AssignmentResult::Unreachable;
         case ExchangeStatus::HostNotFound:
-            return kAssignmentUnreachable;
+            return AssignmentResult::Unreachable;
         case ExchangeStatus::ConnectFailed:
             writeWorkspaceFile(workspace::kHttpStatus, "Could not connect");
-            return kAssignmentUnreachable;
+            return AssignmentResult::Unreachable;
         case ExchangeStatus::Replied:
             break;
     }
@@ -181,17 +181,17 @@ AssignmentResult requestIperfServer(const ServiceEndpoint& endpoint, ServerAssig
     const AssignmentReply reply = state.takeReply(body);
     logServers(reply);
     if (reply.resultCode != "0") {
-        return kAssignmentRefused;
+        return AssignmentResult::Refused;
     }
     const std::string parameters = readIperfParameters();
     const std::vector<OurIperfServer> servers = keptServers(reply);
     if (servers.empty()) {
-        return kAssignmentRefused;
+        return AssignmentResult::Refused;
     }
     for (std::size_t index = 0; index < servers.size(); ++index) {
         writeCommandScripts(servers[index], index, parameters);
     }
-    return kAssignmentGranted;
+    return AssignmentResult::Granted;
 }
 
 }  // namespace kestova

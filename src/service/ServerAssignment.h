@@ -13,9 +13,6 @@ namespace kestova {
 
 // What the server assignment came to (the numbers are those the service's clients have used).
 enum class AssignmentResult { Refused = 0, Granted = 1, Unreachable = 2 };
-inline constexpr AssignmentResult kAssignmentRefused = AssignmentResult::Refused;
-inline constexpr AssignmentResult kAssignmentGranted = AssignmentResult::Granted;
-inline constexpr AssignmentResult kAssignmentUnreachable = AssignmentResult::Unreachable;
 
 // At most this many servers run in one test: each costs a thread and an iperf3 client of many
 // streams, against a host the reply names.

@@ -21,7 +21,7 @@ VersionCheckResult reportUnreachable() {
     writeStatusFile(workspace::kDownloadStatus, "-1");
     writeStatusFile(workspace::kUploadStatus, "-1");
     writeStatusFile(workspace::kErrorCode, "e001");
-    return kServiceUnreachable;
+    return VersionCheckResult::ServiceUnreachable;
 }
 
 // The status line says 200: "HTTP/x.y 200" followed by a space or the line's end.
@@ -69,12 +69,13 @@ VersionCheckResult checkClientVersion(const ServiceEndpoint& endpoint) {
     writeWorkspaceFile(workspace::kLatestVersion, latestVersion);
     const VersionCheckResult result =
         compareVersions(latestVersion, platform::readFirstLine(workspace::kLocalVersion));
-    writeStatusFile(workspace::kVersionStatus, result == kVersionUpToDate ? "0" : "1");
+    writeStatusFile(workspace::kVersionStatus, result == VersionCheckResult::UpToDate ? "0" : "1");
     return result;
 }
 
 VersionCheckResult compareVersions(std::string_view latestVersion, std::string_view localVersion) {
-    return trimmed(latestVersion) == localVersion ? kVersionUpToDate : kUpgradeRequired;
+    return trimmed(latestVersion) == localVersion ? VersionCheckResult::UpToDate
+                                                  : VersionCheckResult::UpgradeRequired;
 }
 
 }  // namespace kestova

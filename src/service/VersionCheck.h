@@ -8,9 +8,6 @@ namespace kestova {
 
 // What the version check came to; speedTest/version.txt holds its number ("0", "1" or "2").
 enum class VersionCheckResult { UpToDate = 0, UpgradeRequired = 1, ServiceUnreachable = 2 };
-inline constexpr VersionCheckResult kVersionUpToDate = VersionCheckResult::UpToDate;
-inline constexpr VersionCheckResult kUpgradeRequired = VersionCheckResult::UpgradeRequired;
-inline constexpr VersionCheckResult kServiceUnreachable = VersionCheckResult::ServiceUnreachable;
 
 // Asks the service for the latest version and compares it, trimmed, with the first line of
 // speedTest/localVersion.txt, untrimmed: equal texts are up to date, any difference requires an

@@ -3,10 +3,13 @@
 #include <QtWebEngineCore/qtwebenginecoreglobal.h>
 #include <QApplication>
 
+#include "app/ExitStatus.h"
 #include "app/RunSettings.h"
 #include "controls/Explorer1.h"
+#include "controls/MessageBox.h"
 #include "platform/SystemValues.h"
 #include "window/TarnDlg.h"
+#include "workspace/ScriptTrust.h"
 
 namespace {
 
@@ -25,6 +28,16 @@ int CTarnApp::InitInstance(int argc, char** argv, const kestova::CommandLineOpti
     QCoreApplication::setOrganizationName(QString::fromLatin1(kSettingsKey));
     QCoreApplication::setApplicationName(QStringLiteral("Kestova Connection Speed Test"));
 
+    // Where other users could change what the test runs, the window says so instead of starting;
+    // nothing of the program folder is touched.
+    if (const std::optional<std::string> untrusted =
+            kestova::workspace::whyScriptsMayNotRunHere()) {
+        QString text = QString::fromStdString(*untrusted);
+        text[0] = text[0].toUpper();
+        MessageBox::warning(nullptr, QCoreApplication::applicationName(), text);
+        return kestova::kExitCannotStart;
+    }
+
     kestova::platform::MachineValues values;
     values.setWebEngineVersion(qWebEngineChromiumVersion());
     CTarnDlg window(kestova::testRunSettingsFor(options), values);
@@ -34,5 +47,5 @@ int CTarnApp::InitInstance(int argc, char** argv, const kestova::CommandLineOpti
     // while the report of the last test may still be on its way.
     QCoreApplication::processEvents();
     window.testRun().waitForRunsToEnd(reportBound(options.service));
-    return 0;
+    return kestova::kExitCompleted;
 }

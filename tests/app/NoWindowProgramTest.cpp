@@ -1,7 +1,10 @@
 // The program itself, without a window, in a program folder of its own made from the build's.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -352,6 +355,62 @@ TEST_F(NoWindowProgram, ARequiredUpgradeEndsWithStatusThreeAndSaysWhich) {
     EXPECT_EQ(document["download_mbps"], nullptr);
     EXPECT_EQ(document["servers"], nlohmann::json::array());
 }
+
+// A place of the program folder that another user could change, and how it came to be so.
+struct LoosePlace {
+    const char* name;
+    const char* path;       // in the program folder
+    mode_t mode;            // its mode, or 0 where it is given to another user instead
+    const char* complaint;  // how the line states it, with the place's full path after or before
+};
+
+class NoWindowProgramInALooseFolder : public testing::ProgramUnderTest,
+                                      public ::testing::WithParamInterface<LoosePlace> {};
+
+// Others could change what the scripts are or run: the program says so in one line, ends with
+// status 2 and touches nothing, though the service grants a server.
+TEST_P(NoWindowProgramInALooseFolder, EndsWithStatusTwoAndStartsNoScript) {
+    const LoosePlace& place = GetParam();
+    if (place.mode == 0) {
+        const struct passwd* nobody = ::getpwnam("nobody");
+        if (::geteuid() != 0 || nobody == nullptr) {
+            GTEST_SKIP() << "only the administrator can give a folder to another user";
+        }
+        ASSERT_EQ(::chown(place.path, nobody->pw_uid, static_cast<gid_t>(-1)), 0);
+    } else {
+        ASSERT_EQ(::chmod(place.path, place.mode), 0);
+    }
+    IperfServer server;
+    testing::RunningTestService service(grantingServers({&server}));
+
+    const Outputs run =
+        runKeepingOutputs(folder(), "--no-window --short-pauses --service 127.0.0.1:" +
+                                        std::to_string(service.port()));
+
+    EXPECT_EQ(run.status, 2);
+    const std::string full = std::filesystem::canonical(place.path).string();
+    const std::string said = std::string(place.complaint).find("belongs") == 0
+                                 ? full + " " + place.complaint
+                                 : std::string(place.complaint) + " " + full;
+    EXPECT_EQ(run.err, "kestova-speedtest: no test runs here: " + said +
+                           ", who could then change what the test runs\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(fileBytes("runDownloadIperf_0.sh"), "<missing>");
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "<missing>");
+    EXPECT_EQ(fileBytes(workspace::kVersionStatus), "<missing>");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, NoWindowProgramInALooseFolder,
+    ::testing::Values(
+        LoosePlace{"program_folder_0777", ".", 0777, "other users can write"},
+        LoosePlace{"program_folder_0775", ".", 0775, "other users can write"},
+        LoosePlace{"pages_folder_0777", "speedTest", 0777, "other users can write"},
+        LoosePlace{"parameter_file_0666", "speedTest/iperf_command_parameter_config.txt", 0666,
+                   "other users can write"},
+        LoosePlace{"iperf_folder_0775", "iperf", 0775, "other users can write"},
+        LoosePlace{"program_folder_of_another_user", ".", 0, "belongs to another user"}),
+    [](const ::testing::TestParamInfo<LoosePlace>& row) { return std::string(row.param.name); });
 
 TEST_F(NoWindowProgram, BadArgumentsEndWithStatusTwo) {
     EXPECT_EQ(runProgram("--service host:0"), 2);

@@ -41,6 +41,16 @@ class ProgramUnderTest : public ProgramFolderTest {
                               std::filesystem::copy_options::recursive |
                                   std::filesystem::copy_options::copy_symlinks |
                                   std::filesystem::copy_options::overwrite_existing);
+        // The copy is the user's own whatever the umask of the build was: the program runs no
+        // script from a folder others can write.
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder())) {
+            if (!entry.is_symlink()) {
+                std::filesystem::permissions(
+                    entry.path(),
+                    std::filesystem::perms::group_write | std::filesystem::perms::others_write,
+                    std::filesystem::perm_options::remove);
+            }
+        }
     }
 
     // A test service that grants these iperf3 servers and offers this folder's own version as the

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -212,6 +213,27 @@ TEST_F(WindowProgram, EscapeMidTestLeavesTheTestRunningToItsReport) {
         30s));
     EXPECT_EQ(program_.get(), 0) << fileBytes("runlog.txt");
     EXPECT_NE(fileBytes(workspace::kFinal), "<missing>");
+}
+
+// A program folder that other users can write: the window shows why in a message instead of
+// starting (no start-up, no status file), and once the message is answered the program ends with
+// status 2.
+TEST_F(WindowProgram, AFolderOthersCanWriteShowsWhyInsteadOfStarting) {
+    testing::RunningTestService service(config_);
+    ASSERT_EQ(::chmod(folder().c_str(), 0777), 0);
+    startWindowProgram(service.port());
+    const std::string shown = xdotool("getwindowgeometry " + windowId());
+    EXPECT_EQ(shown.find("1200x853"), std::string::npos) << "the test window itself: " << shown;
+
+    EXPECT_TRUE(becomes(
+        [this] {
+            xdotool("windowfocus --sync " + windowId() + " key Return");
+            return !programRunning();
+        },
+        30s));
+    EXPECT_EQ(program_.get(), 2) << fileBytes("runlog.txt");
+    EXPECT_EQ(fileBytes(workspace::kVersionStatus), "<missing>");
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "<missing>");
 }
 
 // Closing the window after the test while its report is still on its way: the window goes at

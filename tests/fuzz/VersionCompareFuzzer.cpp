@@ -43,8 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view local =
         split == std::string_view::npos ? std::string_view{} : input.substr(split + 1);
     const kestova::VersionCheckResult result = kestova::compareVersions(latest, local);
-    const kestova::VersionCheckResult expected =
-        trimmedEquals(latest, local) ? kestova::kVersionUpToDate : kestova::kUpgradeRequired;
+    const kestova::VersionCheckResult expected = trimmedEquals(latest, local)
+                                                     ? kestova::VersionCheckResult::UpToDate
+                                                     : kestova::VersionCheckResult::UpgradeRequired;
     if (result != expected) {
         std::abort();
     }

@@ -287,7 +287,8 @@ TEST_F(ServerAssignmentFailure, AnUnresolvableHostKeepsListAndStatus) {
     int result = -1;
     assign(state, kTwoServers, result);
     ASSERT_EQ(result, 1);
-    EXPECT_EQ(requestIperfServer(testing::unresolvableEndpoint(), state), kAssignmentUnreachable);
+    EXPECT_EQ(requestIperfServer(testing::unresolvableEndpoint(), state),
+              AssignmentResult::Unreachable);
     EXPECT_EQ(state.iperfServerList(), (Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}}));
     EXPECT_EQ(fileBytes(workspace::kHttpStatus), kTwoServers);
 }
@@ -299,7 +300,8 @@ TEST_F(ServerAssignmentFailure, AClosedPortLeavesCouldNotConnect) {
         closedPort = gone.port();
     }
     ServerAssignmentState state;
-    EXPECT_EQ(requestIperfServer(loopbackEndpoint(closedPort), state), kAssignmentUnreachable);
+    EXPECT_EQ(requestIperfServer(loopbackEndpoint(closedPort), state),
+              AssignmentResult::Unreachable);
     EXPECT_EQ(fileBytes(workspace::kHttpStatus), "Could not connect");
 }
 
@@ -332,7 +334,7 @@ TEST_F(ServerAssignmentFailure, NoSocketCountsAsUnreachable) {
 TEST_F(ServerAssignmentFailure, TheProcessWideListIsWhatTheDefaultStateHolds) {
     ScriptedService service({ScriptStep::send(okReply(kTwoServers))});
     const testing::RunLogRecorder recorded;
-    EXPECT_EQ(requestIperfServer(loopbackEndpoint(service.port())), kAssignmentGranted);
+    EXPECT_EQ(requestIperfServer(loopbackEndpoint(service.port())), AssignmentResult::Granted);
     EXPECT_EQ(iperfServerList(), (Servers{{"10.0.0.1", "5201"}, {"10.0.0.2", "5202"}}));
     EXPECT_EQ(currentIpAddress(), "10.0.0.2");
     EXPECT_EQ(currentPort(), "5202");

@@ -47,15 +47,19 @@ TEST_P(VersionCheck, ComparesTheTrimmedLatestWithTheLocalVersion) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, VersionCheck,
     ::testing::Values(
-        VersionCase{"body_with_crlf_equal", "2.5.1\r\n", "2.5.1", kVersionUpToDate},
-        VersionCase{"older_local", "2.5.1\r\n", "2.5.0", kUpgradeRequired},
-        VersionCase{"local_not_trimmed", "2.5.1", "2.5.1 ", kUpgradeRequired},
-        VersionCase{"no_ordering_of_versions", "2.10", "2.9", kUpgradeRequired},
-        VersionCase{"letter_case_counts", "Beta", "beta", kUpgradeRequired},
-        VersionCase{"local_file_written_on_windows", " 2.5.1 ", "2.5.1\r\nnext", kVersionUpToDate},
-        VersionCase{"local_file_missing", "2.5.1", std::nullopt, kUpgradeRequired},
-        VersionCase{"every_version_character", "v2_5-1.RC3", "v2_5-1.RC3", kVersionUpToDate},
-        VersionCase{"longest_version", std::string(32, '9'), "1.0.0", kUpgradeRequired}),
+        VersionCase{"body_with_crlf_equal", "2.5.1\r\n", "2.5.1", VersionCheckResult::UpToDate},
+        VersionCase{"older_local", "2.5.1\r\n", "2.5.0", VersionCheckResult::UpgradeRequired},
+        VersionCase{"local_not_trimmed", "2.5.1", "2.5.1 ", VersionCheckResult::UpgradeRequired},
+        VersionCase{"no_ordering_of_versions", "2.10", "2.9", VersionCheckResult::UpgradeRequired},
+        VersionCase{"letter_case_counts", "Beta", "beta", VersionCheckResult::UpgradeRequired},
+        VersionCase{"local_file_written_on_windows", " 2.5.1 ", "2.5.1\r\nnext",
+                    VersionCheckResult::UpToDate},
+        VersionCase{"local_file_missing", "2.5.1", std::nullopt,
+                    VersionCheckResult::UpgradeRequired},
+        VersionCase{"every_version_character", "v2_5-1.RC3", "v2_5-1.RC3",
+                    VersionCheckResult::UpToDate},
+        VersionCase{"longest_version", std::string(32, '9'), "1.0.0",
+                    VersionCheckResult::UpgradeRequired}),
     [](const auto& param) { return std::string(param.param.name); });
 
 struct NotAnAnswerCase {
@@ -71,7 +75,8 @@ class VersionCheckNotAnAnswer : public testing::ProgramFolderTest,
 TEST_P(VersionCheckNotAnAnswer, CountsAsUnreachable) {
     putFile(workspace::kLocalVersion, "1.0.0");
     ScriptedService service({ScriptStep::send(GetParam().reply)});
-    EXPECT_EQ(checkClientVersion(loopbackEndpoint(service.port())), kServiceUnreachable);
+    EXPECT_EQ(checkClientVersion(loopbackEndpoint(service.port())),
+              VersionCheckResult::ServiceUnreachable);
     EXPECT_EQ(fileBytes(workspace::kVersionStatus), "2");
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "-1");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "-1");
@@ -120,19 +125,21 @@ TEST_F(VersionCheckUnreachable, NoAnswerIsNotAnUpgrade) {
         {ScriptStep::send("SSH-2.0-OpenSSH_9.2\r\n\r\n")}};   // another protocol
     for (const std::vector<ScriptStep>& steps : noAnswers) {
         ScriptedService service(steps);
-        EXPECT_EQ(checkClientVersion(loopbackEndpoint(service.port())), kServiceUnreachable);
+        EXPECT_EQ(checkClientVersion(loopbackEndpoint(service.port())),
+                  VersionCheckResult::ServiceUnreachable);
         EXPECT_EQ(fileBytes(workspace::kVersionStatus), "2");
         EXPECT_EQ(fileBytes(workspace::kErrorCode), "e001");
     }
     ScriptedService silent({ScriptStep::hang()});
     ServiceEndpoint endpoint = loopbackEndpoint(silent.port());
     endpoint.exchangeTimeout = std::chrono::milliseconds(300);
-    EXPECT_EQ(checkClientVersion(endpoint), kServiceUnreachable);
+    EXPECT_EQ(checkClientVersion(endpoint), VersionCheckResult::ServiceUnreachable);
 }
 
 TEST_F(VersionCheckUnreachable, LeavesTheFourStatusValues) {
     putFile(workspace::kLatestVersion, "old");
-    EXPECT_EQ(checkClientVersion(testing::unresolvableEndpoint()), kServiceUnreachable);
+    EXPECT_EQ(checkClientVersion(testing::unresolvableEndpoint()),
+              VersionCheckResult::ServiceUnreachable);
     EXPECT_EQ(fileBytes(workspace::kVersionStatus), "2");
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "-1");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "-1");
@@ -157,7 +164,7 @@ TEST_F(VersionCheckUnreachable, NoSocketCountsAsUnreachableNotAsUpgrade) {
     for (const int fd : held) {
         ::close(fd);
     }
-    EXPECT_EQ(result, kServiceUnreachable);
+    EXPECT_EQ(result, VersionCheckResult::ServiceUnreachable);
 }
 #endif
 

@@ -20,6 +20,10 @@ void ProgramFolderTest::SetUp() {
         made = std::filesystem::create_directory(folder_);
     }
     ASSERT_TRUE(made);
+    // The user's own, whatever the umask: the program runs no script from a folder others can
+    // write.
+    std::filesystem::permissions(folder_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace);
     std::filesystem::create_directory(folder_ / "speedTest");
     std::filesystem::current_path(folder_);
 }

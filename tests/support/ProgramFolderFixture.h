@@ -7,8 +7,9 @@
 
 namespace kestova::testing {
 
-// Each test runs in a program folder of its own: a fresh temporary folder holding an empty
-// speedTest folder, made the current directory for the test and removed afterwards.
+// Each test runs in a program folder of its own: a fresh temporary folder (the user's alone)
+// holding an empty speedTest folder, made the current directory for the test and removed
+// afterwards.
 class ProgramFolderTest : public ::testing::Test {
   protected:
     void SetUp() override;

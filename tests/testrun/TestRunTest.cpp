@@ -536,7 +536,7 @@ TEST_F(TestRunFixture, ARunReportsTheServersItRanWith) {
     tools::TestServiceConfig other;
     other.servers = {"127.0.0.9:6000"};
     testing::RunningTestService otherService(other);
-    EXPECT_EQ(requestIperfServer(otherService.endpoint(), assignments_), kAssignmentGranted);
+    EXPECT_EQ(requestIperfServer(otherService.endpoint(), assignments_), AssignmentResult::Granted);
     std::filesystem::remove("iperf/recorded/hold");
     EXPECT_EQ(run.waitForRunsToEnd(60s), std::optional<bool>(true));
     EXPECT_EQ(fileBytes(reportLog).substr(0, 60),

@@ -35,7 +35,7 @@ class SocketLayerNotStarted : public testing::ProgramFolderTest {
 TEST_F(SocketLayerNotStarted, TheAssignmentSaysSoAndWritesNoScript) {
     putFile(workspace::kHttpStatus, "old");
     ServerAssignmentState state;
-    EXPECT_EQ(requestIperfServer(testing::loopbackEndpoint(1), state), kAssignmentRefused);
+    EXPECT_EQ(requestIperfServer(testing::loopbackEndpoint(1), state), AssignmentResult::Refused);
     // Written as a Windows text file: the line feed is stored as CR LF.
     EXPECT_EQ(fileBytes(workspace::kHttpStatus), "WSAStartup failed.\r\n");
     EXPECT_EQ(fileBytes(downloadScriptPath(0)), "<missing>");
@@ -45,7 +45,8 @@ TEST_F(SocketLayerNotStarted, TheAssignmentSaysSoAndWritesNoScript) {
 TEST_F(SocketLayerNotStarted, TheOtherExchangesCountTheServiceUnreachable) {
     getIpAddress(testing::loopbackEndpoint(1));
     EXPECT_EQ(fileBytes(workspace::kIpAddress), "error");
-    EXPECT_EQ(checkClientVersion(testing::loopbackEndpoint(1)), kServiceUnreachable);
+    EXPECT_EQ(checkClientVersion(testing::loopbackEndpoint(1)),
+              VersionCheckResult::ServiceUnreachable);
     EXPECT_EQ(fileBytes(workspace::kVersionStatus), "2");
     EXPECT_EQ(fileBytes(workspace::kErrorCode), "e001");
 }
