@@ -37,10 +37,12 @@ inline constexpr int kExitCompleted = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitBadArguments = 2;
 inline constexpr int kExitUpgradeRequired = 3;
+// Without a window: another program holds the workspace (a test is already running there).
+inline constexpr int kExitWorkspaceTaken = 4;
 
-// What --help prints: the usage, every option, the exit statuses and the provider's addresses
-// this program was built with.
-std::string helpText();
+// What --help prints: the usage, every option, the workspace in use (or why there is none), the
+// exit statuses and the provider's addresses this program was built with.
+std::string helpText(const std::string& workspace);
 
 // What --version prints: the program's name and version, and a line end.
 std::string versionText();
