@@ -70,9 +70,9 @@ int CTarnApp::ShowRunningProgram(int argc, char** argv, const std::string& works
     }
     const std::string notice = "a test is already running in " + workspace;
     std::cerr << "kestova-speedtest: " << notice << "\n" << std::flush;
-    MessageBox::warning(nullptr, QString::fromLatin1(kTitle),
-                        QStringLiteral("A test is already running in %1.")
-                            .arg(QString::fromStdString(workspace)));
+    MessageBox::warning(
+        nullptr, QString::fromLatin1(kTitle),
+        QStringLiteral("A test is already running in %1.").arg(QString::fromStdString(workspace)));
     return 0;
 }
 

@@ -43,8 +43,7 @@ std::optional<FolderLock> FolderLock::take(const std::string& lockFile, Outcome&
     return FolderLock(descriptor);
 }
 
-FolderLock::FolderLock(FolderLock&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)) {}
+FolderLock::FolderLock(FolderLock&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
 
 FolderLock& FolderLock::operator=(FolderLock&& other) noexcept {
     if (this != &other) {

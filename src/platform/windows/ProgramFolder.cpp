@@ -99,8 +99,8 @@ std::optional<std::string> userWorkspaceFolder() {
 
 bool userCanWrite(const std::string& folder) {
     // The folder's access rules are the system's to weigh: a file made there and gone at once.
-    const std::wstring probe = toWide(folder) + L"\\.kestova-write-check-" +
-                               std::to_wstring(::GetCurrentProcessId());
+    const std::wstring probe =
+        toWide(folder) + L"\\.kestova-write-check-" + std::to_wstring(::GetCurrentProcessId());
     HANDLE file = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -139,7 +139,8 @@ std::optional<std::string> placeIperfClient(const std::string& programFolder,
     for (const auto& entry : std::filesystem::directory_iterator(installed, error)) {
         const std::filesystem::path target = copy / entry.path().filename();
         std::error_code ignored;
-        if (!entry.is_regular_file(ignored) || (!renew && std::filesystem::exists(target, ignored))) {
+        if (!entry.is_regular_file(ignored) ||
+            (!renew && std::filesystem::exists(target, ignored))) {
             continue;
         }
         if (!copyWholeFile(toUtf8(entry.path().wstring()), toUtf8(target.wstring()))) {
