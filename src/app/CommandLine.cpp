@@ -40,14 +40,15 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     return {options, {}};
 }
 
-std::string helpText() {
+std::string helpText(const std::string& workspace) {
     std::string text = kUsage;
     text +=
         "\nMeasures the download and upload speed of this line against the test servers that\n"
         "the provider's test service assigns, and reports the two figures back to it.\n"
         "\nOptions:\n"
-        "  --workdir DIR          run in the program folder DIR (default: the folder that\n"
-        "                         holds the program)\n"
+        "  --workdir DIR          work in the folder DIR (default: the folder that holds\n"
+        "                         the program when you may write it, else a workspace\n"
+        "                         of your own; the one in use is named below)\n"
         "  --service HOST[:PORT]  the test service to use (port 80 when not given);\n"
         "                         built in: ";
     text += serviceHost;
@@ -69,6 +70,14 @@ std::string helpText() {
         "     cannot be shown\n"
         "  3  a newer version is required (--no-window); one line on standard error names\n"
         "     this version and the one the service offers\n"
+        "  4  another program holds the workspace (--no-window): a test is already\n"
+        "     running there; one line on standard error names the workspace\n"
+        "\nWorkspace in use: ";
+    text += workspace;
+    text +=
+        "\n"
+        "One program at a time works in a workspace: a second one with a window brings the\n"
+        "first one's window to the front (or says that a test is running) and ends.\n"
         "\nWhen a newer version is required, Start opens the upgrade page:\n  ";
     text += kUpgradePageAddress;
     text += "\n";

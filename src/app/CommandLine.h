@@ -32,9 +32,9 @@ inline constexpr const char* kUsage =
     "usage: kestova-speedtest [--workdir DIR] [--service HOST[:PORT]] [--no-window] [--json] "
     "[--short-pauses] [--help] [--version]\n";
 
-// What --help prints: the usage, every option, the exit statuses and the provider's addresses
-// this program was built with.
-std::string helpText();
+// What --help prints: the usage, every option, the workspace in use (or why there is none), the
+// exit statuses and the provider's addresses this program was built with.
+std::string helpText(const std::string& workspace);
 
 // What --version prints: the program's name and version, and a line end.
 std::string versionText();

@@ -13,6 +13,8 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitCannotStart = 2;
 // A newer version is required: nothing measured.
 inline constexpr int kExitUpgradeRequired = 3;
+// Without a window: another program holds the workspace (a test is already running there).
+inline constexpr int kExitWorkspaceTaken = 4;
 
 // Ended by a termination signal: 128 + its number, as shells report it.
 constexpr int exitStatusOnSignal(int signal) {

@@ -7,5 +7,15 @@
 inline constexpr const char* kWindowModuleFile = "libkestova-window.so";
 inline constexpr const char* kWindowEntryName = "kestovaRunWindow";
 
+// What the program hands the window.
+struct WindowStart {
+    const kestova::CommandLineOptions* options = nullptr;
+    // The workspace, a full path; the program is in it already unless another holds it.
+    const char* workspace = nullptr;
+    // Another program holds the workspace: its window comes to the front, or, where it has none,
+    // a message says that a test is running there. No window of this program's own opens.
+    bool workspaceTaken = false;
+};
+
 // The module's entry: runs the window until it ends; the program's exit status.
-using WindowEntry = int (*)(int argc, char** argv, const kestova::CommandLineOptions* options);
+using WindowEntry = int (*)(int argc, char** argv, const WindowStart* start);

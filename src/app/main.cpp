@@ -17,6 +17,7 @@
 #include "app/UpgradeNotice.h"
 #include "app/WindowModule.h"
 #include "platform/ChildProcess.h"
+#include "platform/FolderLock.h"
 #include "platform/ProgramArguments.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SharedLibrary.h"
@@ -30,6 +31,8 @@
 #include "testrun/WindowChannel.h"
 #include "workspace/RunLog.h"
 #include "workspace/ScriptTrust.h"
+#include "workspace/UserWorkspace.h"
+#include "workspace/WorkspaceFiles.h"
 
 namespace {
 
@@ -98,11 +101,11 @@ int runWithoutWindow(const kestova::CommandLineOptions& options) {
 }
 
 // The window, from its module beside the program. A build without the window says so.
-int runWithWindow(int argc, char** argv, const kestova::CommandLineOptions& options) {
+int runWithWindow(int argc, char** argv, const WindowStart& start) {
 #ifndef KESTOVA_WINDOW_MODULE
     static_cast<void>(argc);
     static_cast<void>(argv);
-    static_cast<void>(options);
+    static_cast<void>(start);
     std::cerr << "kestova-speedtest: this build has no window; run it with --no-window\n";
     return kestova::kExitCannotStart;
 #else
@@ -115,8 +118,37 @@ int runWithWindow(int argc, char** argv, const kestova::CommandLineOptions& opti
         std::cerr << "kestova-speedtest: the window cannot be shown: " << error << "\n";
         return kestova::kExitCannotStart;
     }
-    return reinterpret_cast<WindowEntry>(entry)(argc, argv, &options);
+    return reinterpret_cast<WindowEntry>(entry)(argc, argv, &start);
 #endif
+}
+
+// Another program holds the workspace: a test is running there. Without a window this one ends
+// at once, saying so; with one, the other's window comes to the front. Nothing is written.
+int runBesideTheHolder(int argc, char** argv, const kestova::CommandLineOptions& options,
+                       const std::string& workspace) {
+    if (options.noWindow) {
+        std::cerr << "kestova-speedtest: a test is already running in " << workspace << "\n";
+        return kestova::kExitWorkspaceTaken;
+    }
+    return runWithWindow(argc, argv, WindowStart{&options, workspace.c_str(), true});
+}
+
+// Takes the workspace for the program's whole life: made first when it is the user's own and
+// missing, then locked before anything else is written in it. A lock file that cannot be made
+// (a read-only folder given by --workdir) leaves the program unlocked: it can write nothing there
+// either.
+std::optional<kestova::platform::FolderLock> takeWorkspace(
+    const kestova::workspace::Workspace& workspace, kestova::platform::FolderLock::Outcome& outcome,
+    std::string& error) {
+    if (const auto notMade = kestova::workspace::makeUserWorkspace(workspace)) {
+        error = *notMade;
+        outcome = kestova::platform::FolderLock::Outcome::Unavailable;
+        return std::nullopt;
+    }
+    std::string lockFile = workspace.folder;
+    lockFile += kestova::platform::kScriptPathSeparator;
+    lockFile += kestova::workspace::kLockFile;
+    return kestova::platform::FolderLock::take(lockFile, outcome);
 }
 
 }  // namespace
@@ -132,18 +164,48 @@ int main(int argc, char** argv) {
         std::cerr << "kestova-speedtest: " << parsed.error << "\n" << kestova::kUsage;
         return kestova::kExitCannotStart;
     }
+    const kestova::workspace::WorkspaceChoice choice =
+        kestova::workspace::chooseWorkspace(parsed.options->workdir);
     if (parsed.options->showHelp || parsed.options->showVersion) {
-        std::cout << (parsed.options->showHelp ? kestova::helpText() : kestova::versionText())
+        std::cout << (parsed.options->showHelp
+                          ? kestova::helpText(choice.workspace ? choice.workspace->folder
+                                                               : "none: " + choice.error)
+                          : kestova::versionText())
                   << std::flush;
         return kestova::kExitCompleted;
     }
-    if (const auto error = kestova::platform::enterProgramFolder(parsed.options->workdir)) {
-        std::cerr << "kestova-speedtest: " << *error << "\n";
+    if (!choice.workspace) {
+        std::cerr << "kestova-speedtest: " << choice.error << "\n";
+        return kestova::kExitCannotStart;
+    }
+    const kestova::workspace::Workspace& workspace = *choice.workspace;
+    kestova::platform::FolderLock::Outcome outcome{};
+    std::string error;
+    // Held until main returns; the system lets it go at any other end.
+    const std::optional<kestova::platform::FolderLock> lock =
+        takeWorkspace(workspace, outcome, error);
+    if (!error.empty()) {
+        std::cerr << "kestova-speedtest: " << error << "\n";
+        return kestova::kExitCannotStart;
+    }
+    if (outcome == kestova::platform::FolderLock::Outcome::HeldElsewhere) {
+        return runBesideTheHolder(argc, argv, *parsed.options, workspace.folder);
+    }
+    if (const auto notReady =
+            kestova::workspace::prepareUserWorkspace(choice.programFolder, workspace)) {
+        std::cerr << "kestova-speedtest: " << *notReady << "\n";
+        return kestova::kExitCannotStart;
+    }
+    if (const auto notEntered = kestova::platform::enterProgramFolder(workspace.folder)) {
+        std::cerr << "kestova-speedtest: " << *notEntered << "\n";
         return kestova::kExitCannotStart;
     }
     kestova::endScriptsAtEveryEnd();
-    const int status = parsed.options->noWindow ? runWithoutWindow(*parsed.options)
-                                                : runWithWindow(argc, argv, *parsed.options);
+    const int status =
+        parsed.options->noWindow
+            ? runWithoutWindow(*parsed.options)
+            : runWithWindow(argc, argv,
+                            WindowStart{&*parsed.options, workspace.folder.c_str(), false});
     // No iperf3 client outlives the program.
     kestova::platform::endRunningScriptsForGood();
     kestova::mainHasEnded();

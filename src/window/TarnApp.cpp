@@ -2,6 +2,10 @@
 
 #include <QtWebEngineCore/qtwebenginecoreglobal.h>
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <iostream>
 
 #include "app/ExitStatus.h"
 #include "app/RunSettings.h"
@@ -9,6 +13,7 @@
 #include "controls/MessageBox.h"
 #include "platform/SystemValues.h"
 #include "window/TarnDlg.h"
+#include "workspace/RunLog.h"
 #include "workspace/ScriptTrust.h"
 
 namespace {
@@ -20,9 +25,61 @@ std::chrono::milliseconds reportBound(const kestova::ServiceEndpoint& service) {
     return service.resolveTimeout + service.connectTimeout + service.exchangeTimeout;
 }
 
+constexpr const char* kTitle = "Kestova Connection Speed Test";
+
+// The local socket on which the window of the program that holds a workspace listens: named after
+// the workspace, so that a second program in the same workspace finds it and no other does.
+QString frontDoorName(const std::string& workspace) {
+    const QByteArray digest =
+        QCryptographicHash::hash(QByteArray::fromStdString(workspace), QCryptographicHash::Sha256);
+    return QStringLiteral("kestova-speedtest-") + QString::fromLatin1(digest.toHex().left(32));
+}
+
+// The window comes to the front whenever a second program knocks.
+void openFrontDoor(QLocalServer& door, const std::string& workspace, QWidget& window) {
+    const QString name = frontDoorName(workspace);
+    // This program holds the workspace's lock: a socket left by one that was killed is stale.
+    QLocalServer::removeServer(name);
+    door.setSocketOptions(QLocalServer::UserAccessOption);
+    QObject::connect(&door, &QLocalServer::newConnection, &window, [&door, &window] {
+        while (QLocalSocket* knock = door.nextPendingConnection()) {
+            knock->disconnectFromServer();
+            knock->deleteLater();
+        }
+        window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        window.show();
+        window.raise();
+        window.activateWindow();
+        kestova::runLog() << "a second program in this workspace brought the window to the front "
+                          << kestova::currentTimestamp();
+    });
+    if (!door.listen(name)) {
+        kestova::runLog() << "a second program cannot bring this window to the front: "
+                          << door.errorString().toStdString();
+    }
+}
+
 }  // namespace
 
-int CTarnApp::InitInstance(int argc, char** argv, const kestova::CommandLineOptions& options) {
+int CTarnApp::ShowRunningProgram(int argc, char** argv, const std::string& workspace) {
+    QApplication application(argc, argv);
+    QLocalSocket knock;
+    knock.connectToServer(frontDoorName(workspace));
+    // A local socket: the holder's window answers at once when there is one.
+    if (knock.waitForConnected(3000)) {
+        knock.disconnectFromServer();
+        return kestova::kExitCompleted;
+    }
+    const std::string notice = "a test is already running in " + workspace;
+    std::cerr << "kestova-speedtest: " << notice << "\n" << std::flush;
+    MessageBox::warning(
+        nullptr, QString::fromLatin1(kTitle),
+        QStringLiteral("A test is already running in %1.").arg(QString::fromStdString(workspace)));
+    return kestova::kExitCompleted;
+}
+
+int CTarnApp::InitInstance(int argc, char** argv, const kestova::CommandLineOptions& options,
+                           const std::string& workspace) {
     prepareWebEngineEnvironment();
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QString::fromLatin1(kSettingsKey));
@@ -42,6 +99,8 @@ int CTarnApp::InitInstance(int argc, char** argv, const kestova::CommandLineOpti
     values.setWebEngineVersion(qWebEngineChromiumVersion());
     CTarnDlg window(kestova::testRunSettingsFor(options), values);
     window.OnInitDialog();
+    QLocalServer frontDoor;
+    openFrontDoor(frontDoor, workspace, window);
     window.exec();
     // The window leaves the screen now (the display hears of it only when events are handled),
     // while the report of the last test may still be on its way.

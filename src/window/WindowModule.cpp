@@ -2,8 +2,11 @@
 
 #include "window/TarnApp.h"
 
-extern "C" __attribute__((visibility("default"))) int kestovaRunWindow(
-    int argc, char** argv, const kestova::CommandLineOptions* options) {
+extern "C" __attribute__((visibility("default"))) int kestovaRunWindow(int argc, char** argv,
+                                                                       const WindowStart* start) {
     CTarnApp application;
-    return application.InitInstance(argc, argv, *options);
+    if (start->workspaceTaken) {
+        return application.ShowRunningProgram(argc, argv, start->workspace);
+    }
+    return application.InitInstance(argc, argv, *start->options, start->workspace);
 }

@@ -48,6 +48,14 @@ inline constexpr const char* kIeVersion = "speedTest/ie_version2.txt";
 inline constexpr const char* kIndexPage = "speedTest/index.html";
 inline constexpr const char* kDownloadPage = "speedTest/download.html";
 
+// The files the install puts into speedTest/: a user's own workspace gets a copy of each.
+inline constexpr const char* kInstalledFiles[] = {kIndexPage, kDownloadPage,
+                                                  "speedTest/speedtest.js",
+                                                  "speedTest/speedtest.css", kIperfParameters};
+
+// Beside speedTest/: the lock one program at a time holds on the workspace for its whole life.
+inline constexpr const char* kLockFile = "kestova-speedtest.lock";
+
 // iperf/iperf3 (on Windows iperf\iperf3.exe).
 inline constexpr const char* kIperfClient = platform::kIperfClientPath;
 

@@ -312,7 +312,7 @@ TEST_F(NoWindowProgram, HelpAndVersionPrintOnStandardOutputAndEndWithStatusZero)
     EXPECT_EQ(help.err, "");
     for (const char* shown :
          {"--workdir DIR", "--service HOST[:PORT]", "--no-window", "--short-pauses", "--help",
-          "--version", "  0  ", "  1  ", "  2  ", "  3  ", "a newer version is required",
+          "--version", "  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "a newer version is required",
           serviceHost, kUpgradePageAddress}) {
         EXPECT_NE(help.out.find(shown), std::string::npos) << shown << " in\n" << help.out;
     }

@@ -9,19 +9,23 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "app/ProgramUnderTest.h"
 #include "platform/ChildProcess.h"
+#include "platform/TextFile.h"
 #include "support/IperfServer.h"
 #include "support/RunningTestService.h"
 #include "support/StandInIperf.h"
@@ -356,6 +360,155 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProgramEnd,
                                            EndCase{"no_window_HUP", false, SIGHUP, 129},
                                            EndCase{"no_window_QUIT", false, SIGQUIT, 131},
                                            EndCase{"no_window_KILL", false, SIGKILL, -SIGKILL}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// Two programs in one workspace at once, each with or without its window. The first holds the
+// workspace while the service holds its first request (the version check); the second ends, with
+// status 4 without a window and 0 with one, having written nothing there and asked the service
+// nothing; then the first test runs to its end with its own figures and its one history line.
+struct SecondCase {
+    const char* name;
+    bool firstWindow;
+    bool secondWindow;
+};
+
+class SecondProgram : public WindowProgram, public ::testing::WithParamInterface<SecondCase> {
+  protected:
+    void SetUp() override {
+        WindowProgram::SetUp();
+        std::filesystem::remove(workspace::kIperfClient);
+        std::filesystem::create_symlink(
+            std::filesystem::read_symlink(std::string(KESTOVA_DIST_DIR) + "/iperf/iperf3"),
+            workspace::kIperfClient);
+    }
+
+    // The second program, its outputs in second.txt; its exit status.
+    std::future<int> startSecondProgram(bool window, std::uint16_t servicePort) {
+        const std::string command =
+            (window ? "DISPLAY=" + display() + " QT_QPA_PLATFORM=xcb " : std::string()) +
+            "timeout 120 " + (folder() / "kestova-speedtest").string() +
+            (window ? "" : " --no-window") +
+            " --short-pauses --service 127.0.0.1:" + std::to_string(servicePort) + " > " +
+            (folder() / "second.txt").string() + " 2>&1";
+        return std::async(std::launch::async, [command] {
+            const int status = std::system(command.c_str());
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        });
+    }
+
+    // Every file of the workspace with its bytes and when it was last written, but for the
+    // outputs of the programs themselves.
+    std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> workspaceFiles()
+        const {
+        std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder())) {
+            const std::string name = entry.path().filename().string();
+            if (entry.is_regular_file() && name != "runlog.txt" && name != "second.txt" &&
+                name != "program.pid") {
+                files[entry.path().string()] = {fileBytes(entry.path().string()),
+                                                entry.last_write_time()};
+            }
+        }
+        return files;
+    }
+};
+
+TEST_P(SecondProgram, EndsWithoutTouchingTheFirstOnesTest) {
+    const SecondCase& c = GetParam();
+    testing::IperfServer first;
+    testing::IperfServer second;
+    config_ = grantingServers({&first, &second});
+    std::atomic<bool> released{false};
+    std::atomic<int> connections{0};
+    tools::ScriptedService service([&](const std::string& head) {
+        if (connections++ == 0) {
+            test::waitUntil([&] { return released.load(); }, 120s);
+        }
+        return std::vector<tools::ScriptStep>{
+            tools::ScriptStep::send(tools::answerRequest(config_, head, "127.0.0.1"))};
+    });
+    // Whatever the test's end, the service's thread is let go before the service ends.
+    struct Release {
+        std::atomic<bool>& released;
+        ~Release() { released.store(true); }
+    } release{released};
+
+    std::future<int> firstProgram;
+    if (c.firstWindow) {
+        startWindowProgram(service.port());
+    } else {
+        firstProgram =
+            startProgram("--short-pauses --service 127.0.0.1:" + std::to_string(service.port()));
+    }
+    ASSERT_TRUE(test::waitUntil([&] { return connections.load() == 1; }, 60s))
+        << fileBytes("runlog.txt");
+    const auto before = workspaceFiles();
+
+    std::future<int> secondProgram = startSecondProgram(c.secondWindow, service.port());
+    const std::string held =
+        "a test is already running in " + std::filesystem::canonical(folder()).string() + "\n";
+    if (!c.secondWindow) {
+        EXPECT_EQ(secondProgram.get(), kExitWorkspaceTaken);
+        EXPECT_EQ(fileBytes("second.txt"), "kestova-speedtest: " + held);
+    } else if (c.firstWindow) {
+        EXPECT_EQ(secondProgram.get(), 0) << fileBytes("second.txt");
+        EXPECT_TRUE(test::waitUntil(
+            [this] {
+                return fileBytes("runlog.txt").find("brought the window to the front") !=
+                       std::string::npos;
+            },
+            10s))
+            << fileBytes("runlog.txt");
+        EXPECT_FALSE(windowId().empty());
+    } else {
+        // The message, in a box of the program's title, is answered with Return.
+        ASSERT_TRUE(becomes([this] { return !windowId().empty(); }, 60s))
+            << fileBytes("second.txt");
+        EXPECT_TRUE(becomes(
+            [&] {
+                xdotool("windowfocus --sync " + windowId() + " key Return");
+                return secondProgram.wait_for(0s) == std::future_status::ready;
+            },
+            30s));
+        EXPECT_EQ(secondProgram.get(), 0);
+        EXPECT_NE(fileBytes("second.txt").find(held), std::string::npos) << fileBytes("second.txt");
+    }
+    EXPECT_EQ(workspaceFiles(), before);
+    EXPECT_EQ(service.requests().size(), 1U);
+
+    released.store(true);
+    if (c.firstWindow) {
+        pressStart();
+        ASSERT_TRUE(waitForFile(workspace::kUploadStatus, "2", 120s)) << fileBytes("runlog.txt");
+        ASSERT_TRUE(
+            test::waitUntil([] { return fileBytes(workspace::kFinal) != "<missing>"; }, 60s));
+        EXPECT_TRUE(becomes(
+            [this] {
+                pressEscape();
+                return !programRunning();
+            },
+            30s));
+        EXPECT_EQ(program_.get(), 0) << fileBytes("runlog.txt");
+    } else {
+        EXPECT_EQ(firstProgram.get(), 0) << fileBytes("runlog.txt");
+    }
+    // The first test's own figures, and its one line in the history.
+    const std::string final = fileBytes(workspace::kFinal);
+    EXPECT_NE(final.find("downloadResult=" + fileBytes(workspace::kDownloadFigure) + "Mbps"),
+              std::string::npos)
+        << final;
+    EXPECT_NE(final.find("uploadResult=" + fileBytes(workspace::kUploadFigure) + "Mbps"),
+              std::string::npos)
+        << final;
+    EXPECT_EQ(platform::splitLines(fileBytes(workspace::kHistory)).size(), 2U)
+        << fileBytes(workspace::kHistory);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SecondProgram,
+                         ::testing::Values(SecondCase{"window_beside_window", true, true},
+                                           SecondCase{"window_beside_no_window", false, true},
+                                           SecondCase{"no_window_beside_window", true, false},
+                                           SecondCase{"no_window_beside_no_window", false, false}),
                          [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "platform/windows/WideText.h"
 
@@ -91,6 +93,93 @@ std::optional<std::string> enterProgramFolder(const std::optional<std::string>& 
     }
     if (::SetCurrentDirectoryW(wide.c_str()) == 0) {
         return "cannot enter " + *folder + " (error " + std::to_string(::GetLastError()) + ")";
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// The environment variable's value as UTF-8, nothing when it is unset or empty.
+std::optional<std::string> environmentValue(const wchar_t* name) {
+    const DWORD length = ::GetEnvironmentVariableW(name, nullptr, 0);
+    if (length <= 1) {
+        return std::nullopt;
+    }
+    std::wstring value(length, L'\0');
+    const DWORD written = ::GetEnvironmentVariableW(name, value.data(), length);
+    if (written == 0 || written >= length) {
+        return std::nullopt;
+    }
+    value.resize(written);
+    return toUtf8(value);
+}
+
+bool isFolder(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+std::optional<std::string> userWorkspaceFolder() {
+    if (const auto local = environmentValue(L"LOCALAPPDATA")) {
+        return *local + "\\Kestova Speedtest";
+    }
+    if (const auto profile = environmentValue(L"USERPROFILE")) {
+        return *profile + "\\AppData\\Local\\Kestova Speedtest";
+    }
+    return std::nullopt;
+}
+
+bool userCanWrite(const std::string& folder) {
+    // The folder's access rules are the system's to weigh: a file made there and gone at once.
+    const std::wstring probe =
+        toWide(folder) + L"\\.kestova-write-check-" + std::to_wstring(::GetCurrentProcessId());
+    HANDLE file = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    ::CloseHandle(file);
+    return true;
+}
+
+std::optional<std::string> makeOwnFolder(const std::string& folder) {
+    const std::wstring wide = toWide(folder);
+    std::size_t at = wide.find_first_of(L"\\/", wide.size() > 2 && wide[1] == L':' ? 3 : 0);
+    for (;;) {
+        const std::wstring made = wide.substr(0, at);
+        if (!made.empty() && !isFolder(made) && ::CreateDirectoryW(made.c_str(), nullptr) == 0 &&
+            ::GetLastError() != ERROR_ALREADY_EXISTS) {
+            return "cannot make " + toUtf8(made) + " (error " + std::to_string(::GetLastError()) +
+                   ")";
+        }
+        if (at == std::wstring::npos) {
+            return std::nullopt;
+        }
+        at = wide.find_first_of(L"\\/", at + 1);
+    }
+}
+
+std::optional<std::string> placeIperfClient(const std::string& programFolder,
+                                            const std::string& workspace, bool renew) {
+    const std::filesystem::path installed = toWide(programFolder + "\\iperf");
+    const std::filesystem::path copy = toWide(workspace + "\\iperf");
+    if (const auto error = makeOwnFolder(toUtf8(copy.wstring()))) {
+        return error;
+    }
+    // The client with the libraries it needs beside it.
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(installed, error)) {
+        const std::filesystem::path target = copy / entry.path().filename();
+        std::error_code ignored;
+        if (!entry.is_regular_file(ignored) ||
+            (!renew && std::filesystem::exists(target, ignored))) {
+            continue;
+        }
+        if (!copyWholeFile(toUtf8(entry.path().wstring()), toUtf8(target.wstring()))) {
+            return "cannot copy " + toUtf8(entry.path().wstring());
+        }
     }
     return std::nullopt;
 }
