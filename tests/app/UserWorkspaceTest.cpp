@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/ExitStatus.h"
 #include "app/ProgramUnderTest.h"
 #include "platform/TextFile.h"
 #include "support/IperfServer.h"

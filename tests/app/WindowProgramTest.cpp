@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/ExitStatus.h"
 #include "app/ProgramUnderTest.h"
 #include "platform/ChildProcess.h"
 #include "platform/TextFile.h"
