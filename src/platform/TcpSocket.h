@@ -19,6 +19,9 @@ struct Ipv4Endpoint {
 // does not resolve.
 std::optional<Ipv4Endpoint> resolveIpv4(const std::string& host, std::uint16_t port);
 
+// True when the text is an IPv6 address in numeric form ("::1", "2001:db8::1"), no brackets.
+bool isIpv6Address(const std::string& text);
+
 enum class IoStatus { Ok, TimedOut, Closed, Failed };
 
 // A TCP socket in non-blocking mode whose every wait is bounded by the caller's time-out.

@@ -72,6 +72,10 @@ ExchangeOutcome exchangeWithService(const ServiceEndpoint& endpoint, std::string
         return {ExchangeStatus::HostNotFound, {}};
     }
     report(progress.hostFound);
+    // Nothing meant for https ever goes out in clear.
+    if (endpoint.https) {
+        return {ExchangeStatus::ConnectFailed, {}};
+    }
     if (socket->connect(*peer, endpoint.connectTimeout) != platform::IoStatus::Ok) {
         return {ExchangeStatus::ConnectFailed, {}};
     }

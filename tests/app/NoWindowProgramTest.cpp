@@ -308,9 +308,10 @@ TEST_F(NoWindowProgram, HelpAndVersionPrintOnStandardOutputAndEndWithStatusZero)
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err, "");
     for (const char* shown :
-         {"--workdir DIR", "--service HOST[:PORT]", "--no-window", "--short-pauses", "--help",
-          "--version", "  0  ", "  1  ", "  2  ", "  3  ", "a newer version is required",
-          serviceHost, kUpgradePageAddress}) {
+         {"--workdir DIR", "--service [https://|http://]HOST[:PORT]", "--service-ca FILE",
+          "--no-window", "--short-pauses", "--help", "--version", "  0  ", "  1  ", "  2  ",
+          "  3  ", "a newer version is required", serviceText(ServiceEndpoint{}).c_str(),
+          kUpgradePageAddress}) {
         EXPECT_NE(help.out.find(shown), std::string::npos) << shown << " in\n" << help.out;
     }
     const Outputs version = runKeepingOutputs(folder(), "--no-window --version");

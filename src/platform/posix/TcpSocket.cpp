@@ -74,6 +74,11 @@ IoStatus sendUntil(int fd, std::string_view bytes, Deadline nextDeadline) {
 
 }  // namespace
 
+bool isIpv6Address(const std::string& text) {
+    in6_addr address{};
+    return ::inet_pton(AF_INET6, text.c_str(), &address) == 1;
+}
+
 std::optional<Ipv4Endpoint> resolveIpv4(const std::string& host, std::uint16_t port) {
     addrinfo hints{};
     hints.ai_family = AF_INET;

@@ -112,6 +112,12 @@ SocketLayer::~SocketLayer() {
     }
 }
 
+bool isIpv6Address(const std::string& text) {
+    const SocketLayer parsing;
+    in6_addr address{};
+    return parsing.started() && ::inet_pton(AF_INET6, text.c_str(), &address) == 1;
+}
+
 std::optional<Ipv4Endpoint> resolveIpv4(const std::string& host, std::uint16_t port) {
     const SocketLayer layer;
     if (!layer.started()) {
