@@ -4,6 +4,7 @@
 
 #include "platform/SocketLayer.h"
 #include "platform/TcpSocket.h"
+#include "service/FirstAnswer.h"
 #include "service/NameLookup.h"
 #include "service/ReplyBody.h"
 
@@ -57,28 +58,27 @@ std::string buildRequestText(std::string_view requestLine, std::string_view host
 }
 
 ExchangeOutcome exchangeWithService(const ServiceEndpoint& endpoint, std::string_view requestLine,
-                                    const ExchangeProgress& progress) {
+                                    const ExchangeProgress& progress, const NameResolver& resolve) {
     const platform::SocketLayer socketLayer;
     if (!socketLayer.started()) {
-        return {ExchangeStatus::SocketLayerNotStarted, {}};
+        return {ExchangeStatus::SocketLayerNotStarted, {}, {}};
     }
-    std::optional<platform::TcpSocket> socket = platform::TcpSocket::open();
-    if (!socket) {
-        return {ExchangeStatus::SocketFailed, {}};
-    }
-    const std::optional<platform::Ipv4Endpoint> peer =
-        resolveWithin(endpoint.host, endpoint.port, endpoint.resolveTimeout);
-    if (!peer) {
-        return {ExchangeStatus::HostNotFound, {}};
+    const std::vector<platform::IpEndpoint> addresses =
+        resolveWithin(endpoint.host, endpoint.port, endpoint.resolveTimeout, resolve);
+    if (addresses.empty()) {
+        return {ExchangeStatus::HostNotFound, {}, {}};
     }
     report(progress.hostFound);
     // Nothing meant for https ever goes out in clear.
     if (endpoint.https) {
-        return {ExchangeStatus::ConnectFailed, {}};
+        return {ExchangeStatus::ConnectFailed, {}, {}};
     }
-    if (socket->connect(*peer, endpoint.connectTimeout) != platform::IoStatus::Ok) {
-        return {ExchangeStatus::ConnectFailed, {}};
+    FirstAnswer answer = connectToFirstAnswering(addresses, endpoint.connectTimeout);
+    if (!answer.connection) {
+        return {
+            answer.noSocket ? ExchangeStatus::SocketFailed : ExchangeStatus::ConnectFailed, {}, {}};
     }
+    platform::TcpSocket& socket = answer.connection->socket;
     // From here one deadline holds for the request and the whole reply: a service that trickles
     // its bytes cannot hold the exchange longer than one that stays silent.
     const Clock::time_point deadline = Clock::now() + endpoint.exchangeTimeout;
@@ -86,8 +86,8 @@ ExchangeOutcome exchangeWithService(const ServiceEndpoint& endpoint, std::string
     // A service may answer and close before it has read the whole request: whatever it sent
     // is still read, so the outcome of sending does not decide the reply.
     static_cast<void>(
-        socket->sendAllBy(buildRequestText(requestLine, endpoint.hostHeader), deadline));
-    return {ExchangeStatus::Replied, receiveReply(*socket, deadline)};
+        socket.sendAllBy(buildRequestText(requestLine, endpoint.hostHeader), deadline));
+    return {ExchangeStatus::Replied, receiveReply(socket, deadline), answer.connection->peer};
 }
 
 }  // namespace kestova

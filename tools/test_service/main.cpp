@@ -22,7 +22,8 @@ extern "C" void requestStop(int /*signal*/) {
 constexpr std::string_view kUsage =
     "usage: kestova-test-service [--listen ADDRESS] [--port N] [--servers ADDR:PORT,...]\n"
     "                            [--latest-version TEXT] [--report-log FILE]\n"
-    "  --listen ADDRESS  the IPv4 address to listen on (default 127.0.0.1)\n";
+    "  --listen ADDRESS  the IPv4 or IPv6 address to listen on (default 127.0.0.1; ::1 for\n"
+    "                    IPv6 loopback)\n";
 
 struct Options {
     kestova::tools::TestServiceConfig config;
@@ -85,8 +86,9 @@ int main(int argc, char** argv) {
 #endif
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
-    std::cout << "kestova-test-service listening on " << options->address << ":" << listener->port()
-              << std::endl;
+    const bool ipv6 = options->address.find(':') != std::string::npos;
+    std::cout << "kestova-test-service listening on " << (ipv6 ? "[" : "") << options->address
+              << (ipv6 ? "]:" : ":") << listener->port() << std::endl;
     kestova::tools::serveUntilStopped(*listener, options->config, stopRequested);
     return 0;
 }
