@@ -73,6 +73,7 @@ class TcpSocket {
 
   private:
     friend class TcpListener;
+    friend struct TlsSocketAccess;
     explicit TcpSocket(int descriptor) : fd_(descriptor) {}
     void closeDescriptor();
 

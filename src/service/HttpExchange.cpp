@@ -4,9 +4,11 @@
 
 #include "platform/SocketLayer.h"
 #include "platform/TcpSocket.h"
+#include "platform/TlsChannel.h"
 #include "service/FirstAnswer.h"
 #include "service/NameLookup.h"
 #include "service/ReplyBody.h"
+#include "workspace/RunLog.h"
 
 namespace kestova {
 
@@ -26,8 +28,10 @@ bool announcedBodyComplete(std::string_view reply) {
 
 using Clock = std::chrono::steady_clock;
 
-// Reads until the deadline at the latest: a reply cut by it is what had arrived.
-std::string receiveReply(platform::TcpSocket& socket, Clock::time_point deadline) {
+// Reads until the deadline at the latest: a reply cut by it is what had arrived. The stream is the
+// plain socket or the TLS channel over it.
+template <typename Stream>
+std::string receiveReply(Stream& socket, Clock::time_point deadline) {
     std::string reply;
     while (reply.size() < kReplyCapacity) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -43,6 +47,14 @@ std::string receiveReply(platform::TcpSocket& socket, Clock::time_point deadline
     // The reply is text: it ends where a zero byte stands.
     reply.resize(std::min(reply.size(), reply.find('\0')));
     return reply;
+}
+
+// A service may answer and close before it has read the whole request: whatever it sent is still
+// read, so the outcome of sending does not decide the reply.
+template <typename Stream>
+std::string sendAndReceive(Stream& stream, const std::string& request, Clock::time_point deadline) {
+    static_cast<void>(stream.sendAllBy(request, deadline));
+    return receiveReply(stream, deadline);
 }
 
 }  // namespace
@@ -69,25 +81,32 @@ ExchangeOutcome exchangeWithService(const ServiceEndpoint& endpoint, std::string
         return {ExchangeStatus::HostNotFound, {}, {}};
     }
     report(progress.hostFound);
-    // Nothing meant for https ever goes out in clear.
-    if (endpoint.https) {
-        return {ExchangeStatus::ConnectFailed, {}, {}};
-    }
     FirstAnswer answer = connectToFirstAnswering(addresses, endpoint.connectTimeout);
     if (!answer.connection) {
         return {
             answer.noSocket ? ExchangeStatus::SocketFailed : ExchangeStatus::ConnectFailed, {}, {}};
     }
-    platform::TcpSocket& socket = answer.connection->socket;
-    // From here one deadline holds for the request and the whole reply: a service that trickles
-    // its bytes cannot hold the exchange longer than one that stays silent.
+    const platform::IpEndpoint peer = answer.connection->peer;
+    // From here one deadline holds for the handshake, the request and the whole reply: a service
+    // that trickles its bytes cannot hold the exchange longer than one that stays silent.
     const Clock::time_point deadline = Clock::now() + endpoint.exchangeTimeout;
+    const std::string request = buildRequestText(requestLine, endpoint.hostHeader);
+    if (!endpoint.https) {
+        report(progress.connected);
+        return {ExchangeStatus::Replied,
+                sendAndReceive(answer.connection->socket, request, deadline), peer};
+    }
+    // Over https the same bytes go inside TLS or not at all: a service whose certificate does
+    // not verify, or that does not speak TLS in time, is unreachable.
+    platform::TlsStart tls = platform::TlsChannel::connect(
+        std::move(answer.connection->socket), {endpoint.host, endpoint.authorityFile}, deadline);
+    if (!tls.channel) {
+        runLog() << "service unreachable over https | " << serviceText(endpoint) << " at "
+                 << peer.address << " | " << tls.failure;
+        return {ExchangeStatus::ConnectFailed, {}, {}};
+    }
     report(progress.connected);
-    // A service may answer and close before it has read the whole request: whatever it sent
-    // is still read, so the outcome of sending does not decide the reply.
-    static_cast<void>(
-        socket.sendAllBy(buildRequestText(requestLine, endpoint.hostHeader), deadline));
-    return {ExchangeStatus::Replied, receiveReply(socket, deadline), answer.connection->peer};
+    return {ExchangeStatus::Replied, sendAndReceive(*tls.channel, request, deadline), peer};
 }
 
 }  // namespace kestova

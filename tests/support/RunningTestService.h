@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/TcpSocket.h"
+#include "platform/TlsChannel.h"
 #include "service/ServiceEndpoint.h"
 #include "tools/test_service/TestServiceAnswers.h"
 #include "tools/test_service/TestServiceLoop.h"
@@ -15,11 +16,14 @@ namespace kestova::testing {
 // address given, "::1" for IPv6), until the object ends.
 class RunningTestService {
   public:
-    explicit RunningTestService(tools::TestServiceConfig config, std::string address = "127.0.0.1")
+    // With an identity, it serves https.
+    explicit RunningTestService(tools::TestServiceConfig config, std::string address = "127.0.0.1",
+                                const platform::TlsServerIdentity* tls = nullptr)
         : config_(std::move(config)),
           address_(std::move(address)),
+          https_(tls != nullptr),
           listener_(*platform::TcpListener::listenOn(address_, 0)),
-          thread_([this] { tools::serveUntilStopped(listener_, config_, stop_); }) {}
+          thread_([this, tls] { tools::serveUntilStopped(listener_, config_, stop_, tls); }) {}
     RunningTestService(const RunningTestService&) = delete;
     RunningTestService& operator=(const RunningTestService&) = delete;
     ~RunningTestService() {
@@ -28,16 +32,18 @@ class RunningTestService {
     }
 
     std::uint16_t port() const { return listener_.port(); }
-    // The service as --service takes it: "127.0.0.1:PORT" or "[::1]:PORT".
+    // The service as --service takes it: "127.0.0.1:PORT", "[::1]:PORT", "https://...".
     std::string text() const {
         const bool ipv6 = address_.find(':') != std::string::npos;
-        return (ipv6 ? "[" + address_ + "]" : address_) + ":" + std::to_string(listener_.port());
+        return std::string(https_ ? "https://" : "") + (ipv6 ? "[" + address_ + "]" : address_) +
+               ":" + std::to_string(listener_.port());
     }
     ServiceEndpoint endpoint() const { return *parseServiceEndpoint(text()); }
 
   private:
     tools::TestServiceConfig config_;
     std::string address_;
+    bool https_ = false;
     platform::TcpListener listener_;
     std::atomic<bool> stop_{false};
     std::thread thread_;

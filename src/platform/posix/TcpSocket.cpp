@@ -13,6 +13,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/posix/SocketWait.h"
+
 namespace kestova::platform {
 
 namespace {
@@ -73,9 +75,37 @@ int openStreamSocket(int family) {
     return ::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
 }
 
-// Waits for the events until the deadline, retrying after signals. True when they are ready (or
-// the socket reports an error, which the following call then sees).
-bool waitFor(int fd, short events, Clock::time_point deadline) {
+bool isTemporary(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
+
+// Sends every byte; each wait for room lasts until the deadline the caller gives for it.
+template <typename Deadline>
+IoStatus sendUntil(int fd, std::string_view bytes, Deadline nextDeadline) {
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+            continue;
+        }
+        if (sent < 0 && !isTemporary(errno)) {
+            return IoStatus::Failed;
+        }
+        if (!waitForSocket(fd, POLLOUT, nextDeadline())) {
+            return IoStatus::TimedOut;
+        }
+    }
+    return IoStatus::Ok;
+}
+
+}  // namespace
+
+bool isIpv6Address(const std::string& text) {
+    in6_addr address{};
+    return ::inet_pton(AF_INET6, text.c_str(), &address) == 1;
+}
+
+bool waitForSocket(int fd, short events, Clock::time_point deadline) {
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -94,36 +124,6 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
             return true;
         }
     }
-}
-
-bool isTemporary(int error) {
-    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
-}
-
-// Sends every byte; each wait for room lasts until the deadline the caller gives for it.
-template <typename Deadline>
-IoStatus sendUntil(int fd, std::string_view bytes, Deadline nextDeadline) {
-    while (!bytes.empty()) {
-        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(sent));
-            continue;
-        }
-        if (sent < 0 && !isTemporary(errno)) {
-            return IoStatus::Failed;
-        }
-        if (!waitFor(fd, POLLOUT, nextDeadline())) {
-            return IoStatus::TimedOut;
-        }
-    }
-    return IoStatus::Ok;
-}
-
-}  // namespace
-
-bool isIpv6Address(const std::string& text) {
-    in6_addr address{};
-    return ::inet_pton(AF_INET6, text.c_str(), &address) == 1;
 }
 
 IpFamily familyOf(const IpEndpoint& endpoint) {
@@ -196,7 +196,7 @@ IoStatus TcpSocket::connect(const IpEndpoint& peer, std::chrono::milliseconds ti
     if (errno != EINPROGRESS && errno != EINTR) {
         return IoStatus::Failed;
     }
-    if (!waitFor(fd_, POLLOUT, Clock::now() + timeout)) {
+    if (!waitForSocket(fd_, POLLOUT, Clock::now() + timeout)) {
         return IoStatus::TimedOut;
     }
     int error = 0;
@@ -219,7 +219,7 @@ IoStatus TcpSocket::receiveSome(std::string& out, std::size_t maxBytes,
                                 std::chrono::milliseconds idleTimeout) {
     const Clock::time_point deadline = Clock::now() + idleTimeout;
     for (;;) {
-        if (!waitFor(fd_, POLLIN, deadline)) {
+        if (!waitForSocket(fd_, POLLIN, deadline)) {
             return IoStatus::TimedOut;
         }
         const std::size_t oldSize = out.size();
@@ -311,7 +311,7 @@ TcpListener::~TcpListener() {
 }
 
 std::optional<TcpSocket> TcpListener::accept(std::chrono::milliseconds timeout) {
-    if (!waitFor(fd_, POLLIN, Clock::now() + timeout)) {
+    if (!waitForSocket(fd_, POLLIN, Clock::now() + timeout)) {
         return std::nullopt;
     }
     const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
