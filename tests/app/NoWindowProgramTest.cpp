@@ -350,11 +350,11 @@ TEST_F(NoWindowProgram, HelpAndVersionPrintOnStandardOutputAndEndWithStatusZero)
     const Outputs help = runKeepingOutputs(folder(), "--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err, "");
+    const std::string builtIn = serviceText(ServiceEndpoint{});
     for (const char* shown :
          {"--workdir DIR", "--service [https://|http://]HOST[:PORT]", "--service-ca FILE",
           "--no-window", "--short-pauses", "--help", "--version", "  0  ", "  1  ", "  2  ",
-          "  3  ", "a newer version is required", serviceText(ServiceEndpoint{}).c_str(),
-          kUpgradePageAddress}) {
+          "  3  ", "a newer version is required", builtIn.c_str(), kUpgradePageAddress}) {
         EXPECT_NE(help.out.find(shown), std::string::npos) << shown << " in\n" << help.out;
     }
     const Outputs version = runKeepingOutputs(folder(), "--no-window --version");
