@@ -8,18 +8,26 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     CommandLineOptions options;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& name = arguments[i];
-        const bool takesValue = name == "--workdir" || name == "--service";
+        const bool takesValue =
+            name == "--workdir" || name == "--service" || name == "--service-ca";
         if (takesValue && i + 1 >= arguments.size()) {
             return {std::nullopt, name + " needs a value"};
         }
         if (name == "--workdir") {
             options.workdir = arguments[++i];
         } else if (name == "--service") {
-            const std::optional<ServiceEndpoint> endpoint = parseServiceEndpoint(arguments[++i]);
+            std::optional<ServiceEndpoint> endpoint = parseServiceEndpoint(arguments[++i]);
             if (!endpoint) {
-                return {std::nullopt, "--service takes HOST or HOST:PORT, not " + arguments[i]};
+                return {std::nullopt,
+                        "--service takes [https://|http://]HOST[:PORT] (HOST a name, an IPv4 "
+                        "address or [IPv6]), not " +
+                            arguments[i]};
             }
+            // The authorities stay whatever the order of the two options.
+            endpoint->authorityFile = options.service.authorityFile;
             options.service = *endpoint;
+        } else if (name == "--service-ca") {
+            options.service.authorityFile = arguments[++i];
         } else if (name == "--no-window") {
             options.noWindow = true;
         } else if (name == "--json") {
@@ -49,11 +57,18 @@ std::string helpText(const std::string& workspace) {
         "  --workdir DIR          work in the folder DIR (default: the folder that holds\n"
         "                         the program when you may write it, else a workspace\n"
         "                         of your own; the one in use is named below)\n"
-        "  --service HOST[:PORT]  the test service to use (port 80 when not given);\n"
-        "                         built in: ";
-    text += serviceHost;
+        "  --service [https://|http://]HOST[:PORT]\n"
+        "                         the test service to use; HOST is a name, an IPv4 address\n"
+        "                         or an IPv6 address in brackets ([2001:db8::1]); without a\n"
+        "                         scheme http; the port 80 for http, 443 for https when not\n"
+        "                         given; built in: ";
+    text += serviceText(ServiceEndpoint{});
     text +=
         "\n"
+        "  --service-ca FILE      over https, trust the authorities in FILE (PEM) instead of\n"
+        "                         the system's; a service whose certificate does not verify\n"
+        "                         against its name (or address) is unreachable: nothing is\n"
+        "                         sent to it, and never in clear\n"
         "  --no-window            no window: start-up as the window does it, then one test;\n"
         "                         the program ends when the test and its report have ended;\n"
         "                         on a terminal, standard error shows the stage as it runs\n"

@@ -24,13 +24,15 @@ struct ParsedCommandLine {
     std::string error;  // why the arguments were refused, when they were
 };
 
-// kestova-speedtest [--workdir DIR] [--service HOST[:PORT]] [--no-window] [--json]
-//                   [--short-pauses] [--help] [--version]
+// kestova-speedtest [--workdir DIR] [--service [https://|http://]HOST[:PORT]]
+//                   [--service-ca FILE] [--no-window] [--json] [--short-pauses] [--help]
+//                   [--version]
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments);
 
 inline constexpr const char* kUsage =
-    "usage: kestova-speedtest [--workdir DIR] [--service HOST[:PORT]] [--no-window] [--json] "
-    "[--short-pauses] [--help] [--version]\n";
+    "usage: kestova-speedtest [--workdir DIR] [--service [https://|http://]HOST[:PORT]]\n"
+    "                         [--service-ca FILE] [--no-window] [--json] [--short-pauses]\n"
+    "                         [--help] [--version]\n";
 
 // What --help prints: the usage, every option, the workspace in use (or why there is none), the
 // exit statuses and the provider's addresses this program was built with.

@@ -6,18 +6,30 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestova::platform {
 
-// An IPv4 address and port in host byte order, so that callers need no socket headers.
-struct Ipv4Endpoint {
-    std::uint32_t address = 0;
+// An IPv4 or IPv6 address in numeric form ("10.0.0.1", "2001:db8::1", no brackets) and a port,
+// so that callers need no socket headers.
+struct IpEndpoint {
+    std::string address;
     std::uint16_t port = 0;
+
+    bool operator==(const IpEndpoint&) const = default;
 };
 
-// The first IPv4 address of the host (getaddrinfo, safe from any thread); nothing when the name
-// does not resolve.
-std::optional<Ipv4Endpoint> resolveIpv4(const std::string& host, std::uint16_t port);
+enum class IpFamily { V4, V6 };
+
+// V6 for an IPv6 address text, else V4.
+IpFamily familyOf(const IpEndpoint& endpoint);
+
+// Every address of the host, IPv6 and IPv4, in the resolver's order, each once (getaddrinfo, safe
+// from any thread); none when the name does not resolve.
+std::vector<IpEndpoint> resolveAll(const std::string& host, std::uint16_t port);
+
+// True when the text is an IPv6 address in numeric form ("::1", "2001:db8::1"), no brackets.
+bool isIpv6Address(const std::string& text);
 
 enum class IoStatus { Ok, TimedOut, Closed, Failed };
 
@@ -26,8 +38,8 @@ enum class IoStatus { Ok, TimedOut, Closed, Failed };
 // never inherited by child processes (close-on-exec). Sending never raises SIGPIPE.
 class TcpSocket {
   public:
-    // A new, unconnected IPv4 stream socket; nothing when the system refuses one.
-    static std::optional<TcpSocket> open();
+    // A new, unconnected stream socket of the family; nothing when the system refuses one.
+    static std::optional<TcpSocket> open(IpFamily family = IpFamily::V4);
 
     TcpSocket(TcpSocket&& other) noexcept;
     TcpSocket& operator=(TcpSocket&& other) noexcept;
@@ -35,8 +47,9 @@ class TcpSocket {
     TcpSocket& operator=(const TcpSocket&) = delete;
     ~TcpSocket();
 
-    // Ok once connected; TimedOut when the peer did not answer in time; Failed when refused.
-    IoStatus connect(const Ipv4Endpoint& peer, std::chrono::milliseconds timeout);
+    // Ok once connected; TimedOut when the peer did not answer in time; Failed when refused (or
+    // the peer is of the other family, or no address).
+    IoStatus connect(const IpEndpoint& peer, std::chrono::milliseconds timeout);
 
     // Sends every byte, looping over partial sends; gives up when no byte can be sent for the
     // whole time-out (TimedOut) or the connection breaks (Failed).
@@ -54,11 +67,13 @@ class TcpSocket {
     // Stops sending (the peer reads the end of the stream) while still able to receive.
     void shutdownSending();
 
-    // The peer's IPv4 address in dotted form, or the empty text when unknown.
+    // The peer's address in numeric form (an IPv4 peer of an IPv6 socket in dotted form), or the
+    // empty text when unknown.
     std::string peerAddress() const;
 
   private:
     friend class TcpListener;
+    friend struct TlsSocketAccess;
     explicit TcpSocket(int descriptor) : fd_(descriptor) {}
     void closeDescriptor();
 
@@ -66,13 +81,14 @@ class TcpSocket {
 };
 
 // A listening socket for the local test service and the tests' stand-ins: on 127.0.0.1, or on a
-// given IPv4 address.
+// given IPv4 or IPv6 address.
 class TcpListener {
   public:
     // Port 0 picks a free port; nothing when the port cannot be bound.
     static std::optional<TcpListener> listenOnLoopback(std::uint16_t port);
-    // The same on the IPv4 address in dotted form ("10.0.0.1", "0.0.0.0"); nothing when the text
-    // is no such address or the address and port cannot be bound.
+    // The same on the address in numeric form ("10.0.0.1", "0.0.0.0", "::1", "::"; "::" takes
+    // IPv4 callers too where the system allows); nothing when the text is no such address or the
+    // address and port cannot be bound.
     static std::optional<TcpListener> listenOn(const std::string& address, std::uint16_t port);
 
     TcpListener(TcpListener&& other) noexcept;

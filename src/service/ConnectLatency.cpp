@@ -18,9 +18,9 @@ std::string figureText(const std::optional<double>& figure) {
 
 }  // namespace
 
-std::optional<double> connectTime(const platform::Ipv4Endpoint& peer,
+std::optional<double> connectTime(const platform::IpEndpoint& peer,
                                   std::chrono::milliseconds timeout) {
-    std::optional<platform::TcpSocket> socket = platform::TcpSocket::open();
+    std::optional<platform::TcpSocket> socket = platform::TcpSocket::open(platform::familyOf(peer));
     if (!socket) {
         return std::nullopt;
     }
@@ -31,7 +31,7 @@ std::optional<double> connectTime(const platform::Ipv4Endpoint& peer,
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-LatencySeries sampleLatency(const platform::Ipv4Endpoint& peer, std::size_t count,
+LatencySeries sampleLatency(const platform::IpEndpoint& peer, std::size_t count,
                             std::chrono::milliseconds spacing, std::chrono::milliseconds timeout) {
     LatencySeries series;
     Clock::time_point next = Clock::now();

@@ -13,7 +13,7 @@ namespace kestova {
 
 // One latency sample: the milliseconds a TCP connection to the peer took to open; nothing when it
 // did not open within the time-out (lost). Nothing is sent; the connection is closed at once.
-std::optional<double> connectTime(const platform::Ipv4Endpoint& peer,
+std::optional<double> connectTime(const platform::IpEndpoint& peer,
                                   std::chrono::milliseconds timeout);
 
 // A series of samples in the order they were taken, nothing for each lost one.
@@ -21,7 +21,7 @@ using LatencySeries = std::vector<std::optional<double>>;
 
 // The samples taken one spacing apart (start to start, or at once after one that took longer), on
 // the calling thread.
-LatencySeries sampleLatency(const platform::Ipv4Endpoint& peer, std::size_t count,
+LatencySeries sampleLatency(const platform::IpEndpoint& peer, std::size_t count,
                             std::chrono::milliseconds spacing, std::chrono::milliseconds timeout);
 
 // What a series tells: the median of the answered samples, the jitter (the mean absolute

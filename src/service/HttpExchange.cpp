@@ -4,8 +4,11 @@
 
 #include "platform/SocketLayer.h"
 #include "platform/TcpSocket.h"
+#include "platform/TlsChannel.h"
+#include "service/FirstAnswer.h"
 #include "service/NameLookup.h"
 #include "service/ReplyBody.h"
+#include "workspace/RunLog.h"
 
 namespace kestova {
 
@@ -25,8 +28,10 @@ bool announcedBodyComplete(std::string_view reply) {
 
 using Clock = std::chrono::steady_clock;
 
-// Reads until the deadline at the latest: a reply cut by it is what had arrived.
-std::string receiveReply(platform::TcpSocket& socket, Clock::time_point deadline) {
+// Reads until the deadline at the latest: a reply cut by it is what had arrived. The stream is the
+// plain socket or the TLS channel over it.
+template <typename Stream>
+std::string receiveReply(Stream& socket, Clock::time_point deadline) {
     std::string reply;
     while (reply.size() < kReplyCapacity) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -44,6 +49,14 @@ std::string receiveReply(platform::TcpSocket& socket, Clock::time_point deadline
     return reply;
 }
 
+// A service may answer and close before it has read the whole request: whatever it sent is still
+// read, so the outcome of sending does not decide the reply.
+template <typename Stream>
+std::string sendAndReceive(Stream& stream, const std::string& request, Clock::time_point deadline) {
+    static_cast<void>(stream.sendAllBy(request, deadline));
+    return receiveReply(stream, deadline);
+}
+
 }  // namespace
 
 std::string buildRequestText(std::string_view requestLine, std::string_view hostHeader) {
@@ -57,33 +70,43 @@ std::string buildRequestText(std::string_view requestLine, std::string_view host
 }
 
 ExchangeOutcome exchangeWithService(const ServiceEndpoint& endpoint, std::string_view requestLine,
-                                    const ExchangeProgress& progress) {
+                                    const ExchangeProgress& progress, const NameResolver& resolve) {
     const platform::SocketLayer socketLayer;
     if (!socketLayer.started()) {
-        return {ExchangeStatus::SocketLayerNotStarted, {}};
+        return {ExchangeStatus::SocketLayerNotStarted, {}, {}};
     }
-    std::optional<platform::TcpSocket> socket = platform::TcpSocket::open();
-    if (!socket) {
-        return {ExchangeStatus::SocketFailed, {}};
-    }
-    const std::optional<platform::Ipv4Endpoint> peer =
-        resolveWithin(endpoint.host, endpoint.port, endpoint.resolveTimeout);
-    if (!peer) {
-        return {ExchangeStatus::HostNotFound, {}};
+    const std::vector<platform::IpEndpoint> addresses =
+        resolveWithin(endpoint.host, endpoint.port, endpoint.resolveTimeout, resolve);
+    if (addresses.empty()) {
+        return {ExchangeStatus::HostNotFound, {}, {}};
     }
     report(progress.hostFound);
-    if (socket->connect(*peer, endpoint.connectTimeout) != platform::IoStatus::Ok) {
-        return {ExchangeStatus::ConnectFailed, {}};
+    FirstAnswer answer = connectToFirstAnswering(addresses, endpoint.connectTimeout);
+    if (!answer.connection) {
+        return {
+            answer.noSocket ? ExchangeStatus::SocketFailed : ExchangeStatus::ConnectFailed, {}, {}};
     }
-    // From here one deadline holds for the request and the whole reply: a service that trickles
-    // its bytes cannot hold the exchange longer than one that stays silent.
+    const platform::IpEndpoint peer = answer.connection->peer;
+    // From here one deadline holds for the handshake, the request and the whole reply: a service
+    // that trickles its bytes cannot hold the exchange longer than one that stays silent.
     const Clock::time_point deadline = Clock::now() + endpoint.exchangeTimeout;
+    const std::string request = buildRequestText(requestLine, endpoint.hostHeader);
+    if (!endpoint.https) {
+        report(progress.connected);
+        return {ExchangeStatus::Replied,
+                sendAndReceive(answer.connection->socket, request, deadline), peer};
+    }
+    // Over https the same bytes go inside TLS or not at all: a service whose certificate does
+    // not verify, or that does not speak TLS in time, is unreachable.
+    platform::TlsStart tls = platform::TlsChannel::connect(
+        std::move(answer.connection->socket), {endpoint.host, endpoint.authorityFile}, deadline);
+    if (!tls.channel) {
+        runLog() << "service unreachable over https | " << serviceText(endpoint) << " at "
+                 << peer.address << " | " << tls.failure;
+        return {ExchangeStatus::ConnectFailed, {}, {}};
+    }
     report(progress.connected);
-    // A service may answer and close before it has read the whole request: whatever it sent
-    // is still read, so the outcome of sending does not decide the reply.
-    static_cast<void>(
-        socket->sendAllBy(buildRequestText(requestLine, endpoint.hostHeader), deadline));
-    return {ExchangeStatus::Replied, receiveReply(*socket, deadline)};
+    return {ExchangeStatus::Replied, sendAndReceive(*tls.channel, request, deadline), peer};
 }
 
 }  // namespace kestova

@@ -7,6 +7,8 @@
 #include <thread>
 #include <utility>
 
+#include "service/FirstAnswer.h"
+
 namespace kestova {
 
 using Clock = std::chrono::steady_clock;
@@ -46,18 +48,34 @@ bool waitForTheNextSample(IdleLatency::Shared& shared, Clock::time_point next) {
     return Clock::now() < shared.deadline;
 }
 
+// The first sample finds the address of the service that answers (IPv6 or IPv4, in the
+// resolver's order); the later ones go to that address only.
+std::optional<double> firstSample(IdleLatency::Shared& shared,
+                                  const std::vector<platform::IpEndpoint>& addresses) {
+    FirstAnswer answer = connectToFirstAnswering(addresses, timeLeft(shared.deadline));
+    if (!answer.connection) {
+        return std::nullopt;
+    }
+    const std::lock_guard<std::mutex> guard(shared.lock);
+    shared.taken.peer = answer.connection->peer;
+    return std::chrono::duration<double, std::milli>(answer.connection->took).count();
+}
+
 void sampleIdleLatency(const std::shared_ptr<IdleLatency::Shared>& shared, const std::string& host,
                        std::uint16_t port, const NameResolver& resolve) {
-    const std::optional<platform::Ipv4Endpoint> peer =
+    const std::vector<platform::IpEndpoint> addresses =
         resolveWithin(host, port, timeLeft(shared->deadline), resolve);
-    {
-        const std::lock_guard<std::mutex> guard(shared->lock);
-        shared->taken.peer = peer;
-    }
     Clock::time_point next = Clock::now();
-    for (std::size_t k = 0; peer && k < shared->count && waitForTheNextSample(*shared, next); ++k) {
+    for (std::size_t k = 0;
+         !addresses.empty() && k < shared->count && waitForTheNextSample(*shared, next); ++k) {
         next = std::max(next + shared->spacing, Clock::now());
-        const std::optional<double> sample = connectTime(*peer, timeLeft(shared->deadline));
+        std::optional<platform::IpEndpoint> peer;
+        {
+            const std::lock_guard<std::mutex> guard(shared->lock);
+            peer = shared->taken.peer;
+        }
+        const std::optional<double> sample =
+            peer ? connectTime(*peer, timeLeft(shared->deadline)) : firstSample(*shared, addresses);
         const std::lock_guard<std::mutex> guard(shared->lock);
         shared->taken.series.push_back(sample);
     }

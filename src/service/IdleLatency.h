@@ -23,13 +23,14 @@ namespace kestova {
 class IdleLatency {
   public:
     struct Taken {
-        std::optional<platform::Ipv4Endpoint> peer;  // the service, when looked up in time
+        // The service's address that answered, when one did in time.
+        std::optional<platform::IpEndpoint> peer;
         LatencySeries series;
     };
 
     IdleLatency(std::string host, std::uint16_t port, std::size_t count,
                 std::chrono::milliseconds spacing, std::chrono::milliseconds bound,
-                NameResolver resolve = platform::resolveIpv4);
+                NameResolver resolve = platform::resolveAll);
     IdleLatency(const IdleLatency&) = delete;
     IdleLatency& operator=(const IdleLatency&) = delete;
     ~IdleLatency();

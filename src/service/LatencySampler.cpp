@@ -6,7 +6,7 @@
 
 namespace kestova {
 
-LatencySampler::LatencySampler(std::optional<platform::Ipv4Endpoint> peer,
+LatencySampler::LatencySampler(std::optional<platform::IpEndpoint> peer,
                                std::chrono::milliseconds period, std::chrono::milliseconds timeout)
     : period_(period), timeout_(timeout) {
     if (!peer) {
@@ -36,7 +36,7 @@ LatencySeries LatencySampler::stop() {
     return std::exchange(series_, {});
 }
 
-void LatencySampler::sample(platform::Ipv4Endpoint peer) {
+void LatencySampler::sample(platform::IpEndpoint peer) {
     auto next = std::chrono::steady_clock::now() + period_;
     for (;;) {
         {

@@ -18,7 +18,7 @@ namespace kestova {
 // peer, or without a thread to be had, the series stays empty.
 class LatencySampler {
   public:
-    LatencySampler(std::optional<platform::Ipv4Endpoint> peer, std::chrono::milliseconds period,
+    LatencySampler(std::optional<platform::IpEndpoint> peer, std::chrono::milliseconds period,
                    std::chrono::milliseconds timeout);
     LatencySampler(const LatencySampler&) = delete;
     LatencySampler& operator=(const LatencySampler&) = delete;
@@ -28,7 +28,7 @@ class LatencySampler {
     LatencySeries stop();
 
   private:
-    void sample(platform::Ipv4Endpoint peer);
+    void sample(platform::IpEndpoint peer);
 
     const std::chrono::milliseconds period_;
     const std::chrono::milliseconds timeout_;

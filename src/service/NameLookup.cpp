@@ -15,31 +15,31 @@ struct PendingLookup {
     std::mutex lock;
     std::condition_variable done;
     bool finished = false;
-    std::optional<platform::Ipv4Endpoint> address;
+    std::vector<platform::IpEndpoint> addresses;
 };
 
 }  // namespace
 
-std::optional<platform::Ipv4Endpoint> resolveWithin(const std::string& host, std::uint16_t port,
-                                                    std::chrono::milliseconds bound,
-                                                    const NameResolver& resolve) {
+std::vector<platform::IpEndpoint> resolveWithin(const std::string& host, std::uint16_t port,
+                                                std::chrono::milliseconds bound,
+                                                const NameResolver& resolve) {
     auto pending = std::make_shared<PendingLookup>();
     try {
         std::thread([pending, host, port, resolve] {
-            std::optional<platform::Ipv4Endpoint> address = resolve(host, port);
+            std::vector<platform::IpEndpoint> addresses = resolve(host, port);
             const std::lock_guard<std::mutex> guard(pending->lock);
-            pending->address = address;
+            pending->addresses = std::move(addresses);
             pending->finished = true;
             pending->done.notify_all();
         }).detach();
     } catch (const std::system_error&) {
-        return std::nullopt;
+        return {};
     }
     std::unique_lock<std::mutex> guard(pending->lock);
     if (!pending->done.wait_for(guard, bound, [&pending] { return pending->finished; })) {
-        return std::nullopt;
+        return {};
     }
-    return pending->address;
+    return pending->addresses;
 }
 
 }  // namespace kestova

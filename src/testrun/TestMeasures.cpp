@@ -33,7 +33,7 @@ void takeIdleLatency(TestMeasures& measures, IdleLatency* started, const Service
     forgetEarlierMeasures();
     const IdleLatency::Taken taken =
         started ? started->finish()
-                : startIdleLatency(service, timing, platform::resolveIpv4)->finish();
+                : startIdleLatency(service, timing, platform::resolveAll)->finish();
     measures = TestMeasures{};
     measures.service = taken.peer;
     measures.idle = latencyFiguresOf(taken.series);

@@ -27,7 +27,7 @@ struct ServerCount {
 // line reads it when the test has ended.
 // Contract: used by the test's stage thread only.
 struct TestMeasures {
-    std::optional<platform::Ipv4Endpoint> service;  // where the latency samples connect
+    std::optional<platform::IpEndpoint> service;  // where the latency samples connect
     LatencyFigures idle;
     LatencyFigures download;
     LatencyFigures upload;

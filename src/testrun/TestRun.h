@@ -29,7 +29,7 @@ struct TestRunSettings {
     ThreadStarter startThread = startThreadIfPossible;
     ServerAssignmentState* assignments = &serverAssignmentState();
     // How the latency samples find the test service.
-    NameResolver lookUpLatencyPeer = platform::resolveIpv4;
+    NameResolver lookUpLatencyPeer = platform::resolveAll;
 };
 
 // The Start and Restart commands. On the window's thread they apply the version gate and start

@@ -24,8 +24,10 @@
 #include "platform/ChildProcess.h"
 #include "platform/TcpSocket.h"
 #include "platform/TextFile.h"
+#include "platform/TlsChannel.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/RunningTestService.h"
+#include "support/TestAuthority.h"
 #include "testrun/UpgradePage.h"
 #include "workspace/WorkspaceFiles.h"
 
@@ -124,6 +126,47 @@ TEST_F(NoWindowProgram, ACompleteTestAgainstRealIperf3ServersReportsTheirSum) {
     }
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
+}
+
+// A whole test over each way to the service: over https (a name, the certificate checked against
+// the authority given) and over IPv6 (the service an IPv6 address). The address the service sees
+// ends whole in ip_address.txt and the result report reaches the service.
+TEST_F(NoWindowProgram, ACompleteTestOverHttpsAndOverIpv6) {
+    struct Way {
+        const char* name;
+        const char* listenOn;
+        bool https;
+        const char* seenAddress;
+    };
+    testing::TestAuthority authority(folder() / "pki");
+    ASSERT_TRUE(authority.made());
+    ASSERT_TRUE(authority.issue("service", "DNS:localhost,IP:127.0.0.1"));
+    std::string failure;
+    const std::optional<platform::TlsServerIdentity> identity = platform::TlsServerIdentity::load(
+        authority.path("service.pem"), authority.path("service.key"), failure);
+    ASSERT_TRUE(identity) << failure;
+    for (const Way& way :
+         {Way{"https", "127.0.0.1", true, "127.0.0.1"}, Way{"ipv6", "::1", false, "::1"}}) {
+        IperfServer first;
+        IperfServer second;
+        tools::TestServiceConfig config = grantingServers({&first, &second});
+        const std::string reports = (folder() / (std::string(way.name) + "-reports.txt")).string();
+        config.reportLog = reports;
+        testing::RunningTestService service(config, way.listenOn, way.https ? &*identity : nullptr);
+        const std::string where = way.https
+                                      ? "https://localhost:" + std::to_string(service.port()) +
+                                            " --service-ca " + authority.certificate()
+                                      : service.text();
+        EXPECT_EQ(runProgram("--short-pauses --service " + where), 0) << way.name << "\n"
+                                                                      << fileBytes("runlog.txt");
+        EXPECT_EQ(fileBytes(workspace::kIpAddress), way.seenAddress) << way.name;
+        EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2") << way.name;
+        EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2") << way.name;
+        const std::string reported = platform::readWholeFile(reports).value_or("");
+        EXPECT_NE(reported.find("downloadResult="), std::string::npos) << way.name << reported;
+        EXPECT_EQ(fileBytes("runlog.txt").find("service unreachable"), std::string::npos)
+            << way.name;
+    }
 }
 
 // Standard output holds exactly one JSON document; its figures are final.txt's and each
@@ -310,10 +353,11 @@ TEST_F(NoWindowProgram, HelpAndVersionPrintOnStandardOutputAndEndWithStatusZero)
     const Outputs help = runKeepingOutputs(folder(), "--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err, "");
+    const std::string builtIn = serviceText(ServiceEndpoint{});
     for (const char* shown :
-         {"--workdir DIR", "--service HOST[:PORT]", "--no-window", "--short-pauses", "--help",
-          "--version", "  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "a newer version is required",
-          serviceHost, kUpgradePageAddress}) {
+         {"--workdir DIR", "--service [https://|http://]HOST[:PORT]", "--service-ca FILE",
+          "--no-window", "--short-pauses", "--help", "--version", "  0  ", "  1  ", "  2  ",
+          "  3  ", "  4  ", "a newer version is required", builtIn.c_str(), kUpgradePageAddress}) {
         EXPECT_NE(help.out.find(shown), std::string::npos) << shown << " in\n" << help.out;
     }
     const Outputs version = runKeepingOutputs(folder(), "--no-window --version");
@@ -414,6 +458,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(NoWindowProgram, BadArgumentsEndWithStatusTwo) {
     EXPECT_EQ(runProgram("--service host:0"), 2);
+    EXPECT_EQ(runProgram("--service [::1"), 2);
+    EXPECT_EQ(runProgram("--service ftp://host"), 2);
     EXPECT_EQ(runProgram("--bogus"), 2);
     EXPECT_EQ(runProgram("--workdir /nonexistent/kestova"), 2);
 }

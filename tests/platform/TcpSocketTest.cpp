@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestova::platform {
 namespace {
@@ -18,7 +20,7 @@ TEST(TcpSocket, SendingEndsAtTheDeadlineWhenThePeerDoesNotRead) {
     ASSERT_TRUE(listener);
     std::optional<TcpSocket> client = TcpSocket::open();
     ASSERT_TRUE(client);
-    ASSERT_EQ(client->connect({0x7f000001, listener->port()}, 2s), IoStatus::Ok);
+    ASSERT_EQ(client->connect({"127.0.0.1", listener->port()}, 2s), IoStatus::Ok);
     std::optional<TcpSocket> peer = listener->accept(2s);
     ASSERT_TRUE(peer);
     const std::string bytes(64 * 1024 * 1024, 'x');
@@ -35,14 +37,55 @@ TEST(TcpListener, ListensOnTheAddressGivenOnly) {
     ASSERT_TRUE(listener);
     std::optional<TcpSocket> there = TcpSocket::open();
     ASSERT_TRUE(there);
-    EXPECT_EQ(there->connect({0x7f000003, listener->port()}, 2s), IoStatus::Ok);
+    EXPECT_EQ(there->connect({"127.0.0.3", listener->port()}, 2s), IoStatus::Ok);
     std::optional<TcpSocket> accepted = listener->accept(2s);
     ASSERT_TRUE(accepted);
     std::optional<TcpSocket> elsewhere = TcpSocket::open();
     ASSERT_TRUE(elsewhere);
-    EXPECT_EQ(elsewhere->connect({0x7f000001, listener->port()}, 2s), IoStatus::Failed);
-    for (const char* notAnAddress : {"", "localhost", "300.1.2.3", "1.2.3", "::1", "1.2.3.4 "}) {
+    EXPECT_EQ(elsewhere->connect({"127.0.0.1", listener->port()}, 2s), IoStatus::Failed);
+    for (const char* notAnAddress :
+         {"", "localhost", "300.1.2.3", "1.2.3", "[::1]", "1.2.3.4 ", "::g"}) {
         EXPECT_FALSE(TcpListener::listenOn(notAnAddress, 0)) << notAnAddress;
+    }
+}
+
+// IPv6 on loopback: the listener, the connection and the peer's address text; an IPv4 socket
+// does not reach an IPv6 address.
+TEST(TcpListener, ListensAndConnectsOverIpv6) {
+    std::optional<TcpListener> listener = TcpListener::listenOn("::1", 0);
+    ASSERT_TRUE(listener);
+    std::optional<TcpSocket> client = TcpSocket::open(familyOf({"::1", 0}));
+    ASSERT_TRUE(client);
+    EXPECT_EQ(client->connect({"::1", listener->port()}, 2s), IoStatus::Ok);
+    std::optional<TcpSocket> accepted = listener->accept(2s);
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(accepted->peerAddress(), "::1");
+    EXPECT_EQ(client->peerAddress(), "::1");
+    std::optional<TcpSocket> wrongFamily = TcpSocket::open(IpFamily::V4);
+    ASSERT_TRUE(wrongFamily);
+    EXPECT_EQ(wrongFamily->connect({"::1", listener->port()}, 2s), IoStatus::Failed);
+}
+
+// "::" takes both families; an IPv4 caller is seen under its dotted address.
+TEST(TcpListener, TheIpv6WildcardTakesIpv4CallersUnderTheirDottedAddress) {
+    std::optional<TcpListener> listener = TcpListener::listenOn("::", 0);
+    ASSERT_TRUE(listener);
+    std::optional<TcpSocket> client = TcpSocket::open();
+    ASSERT_TRUE(client);
+    ASSERT_EQ(client->connect({"127.0.0.1", listener->port()}, 2s), IoStatus::Ok);
+    std::optional<TcpSocket> accepted = listener->accept(2s);
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(accepted->peerAddress(), "127.0.0.1");
+}
+
+TEST(ResolveAll, GivesEveryAddressOnceInTheResolversOrder) {
+    EXPECT_EQ(resolveAll("127.0.0.1", 80), (std::vector<IpEndpoint>{{"127.0.0.1", 80}}));
+    EXPECT_EQ(resolveAll("::1", 81), (std::vector<IpEndpoint>{{"::1", 81}}));
+    EXPECT_TRUE(resolveAll("no-such-host.invalid", 80).empty());
+    const std::vector<IpEndpoint> local = resolveAll("localhost", 82);
+    ASSERT_FALSE(local.empty());
+    for (std::size_t k = 0; k < local.size(); ++k) {
+        EXPECT_EQ(std::count(local.begin(), local.end(), local[k]), 1);
     }
 }
 

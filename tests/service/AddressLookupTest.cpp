@@ -19,7 +19,9 @@ using tools::ScriptStep;
 using AddressLookup = testing::ProgramFolderTest;
 
 TEST_F(AddressLookup, KeepsTheBodyBytesExactly) {
-    for (const std::string body : {"203.0.113.9", "203.0.113.9\r\n", ""}) {
+    // An IPv6 address up to its longest text (45 characters) stays whole.
+    for (const std::string body : {"203.0.113.9", "203.0.113.9\r\n", "", "2001:db8::1",
+                                   "0000:0000:0000:0000:0000:ffff:255.255.255.255"}) {
         ScriptedService service({ScriptStep::send(okReply(body))});
         getIpAddress(loopbackEndpoint(service.port()));
         EXPECT_EQ(fileBytes(workspace::kIpAddress), platform::asStoredText(body));

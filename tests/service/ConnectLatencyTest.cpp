@@ -43,8 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
         FiguresCase{"steady_line_has_no_jitter", {5.5, 5.5, 5.5}, "idle 5.50 0.00 3 0\n"}),
     [](const auto& param) { return std::string(param.param.name); });
 
-platform::Ipv4Endpoint loopback(std::uint16_t port) {
-    return {0x7f000001, port};
+platform::IpEndpoint loopback(std::uint16_t port) {
+    return {"127.0.0.1", port};
 }
 
 TEST(ConnectTime, OpensAConnectionAndSendsNothing) {

@@ -46,7 +46,7 @@ class IperfServer {
   private:
     bool accepts() const {
         std::optional<platform::TcpSocket> socket = platform::TcpSocket::open();
-        return socket && socket->connect({0x7f000001, port_}, std::chrono::seconds(1)) ==
+        return socket && socket->connect({"127.0.0.1", port_}, std::chrono::seconds(1)) ==
                              platform::IoStatus::Ok;
     }
 

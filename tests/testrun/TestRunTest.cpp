@@ -811,8 +811,7 @@ TEST_F(TestRunFixture, TheIdleSamplesDoNotHoldTheDownloadBack) {
         settings.assignments = &assignments_;
         if (drops) {
             settings.lookUpLatencyPeer = [&dropping](const std::string&, std::uint16_t) {
-                return std::optional<platform::Ipv4Endpoint>(
-                    platform::resolveIpv4("127.0.0.1", dropping.port()));
+                return platform::resolveAll("127.0.0.1", dropping.port());
             };
         }
         FakeWindow window;

@@ -65,7 +65,7 @@ using Clock = std::chrono::steady_clock;
 platform::TcpSocket connectedTo(std::uint16_t port) {
     std::optional<platform::TcpSocket> socket = platform::TcpSocket::open();
     EXPECT_TRUE(socket);
-    EXPECT_EQ(socket->connect({0x7f000001, port}, 2s), platform::IoStatus::Ok);
+    EXPECT_EQ(socket->connect({"127.0.0.1", port}, 2s), platform::IoStatus::Ok);
     return std::move(*socket);
 }
 

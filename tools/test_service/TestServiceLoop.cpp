@@ -14,7 +14,8 @@ constexpr std::size_t kLargestHead = 64 * 1024;
 // The longest any wait lasts before stop is looked at again.
 constexpr auto kStopCheck = 50ms;
 
-std::string readRequestHead(platform::TcpSocket& connection, Clock::time_point deadline,
+template <typename Stream>
+std::string readRequestHead(Stream& connection, Clock::time_point deadline,
                             const std::atomic<bool>& stop) {
     std::string head;
     while (head.find("\r\n\r\n") == std::string::npos && head.size() < kLargestHead &&
@@ -32,11 +33,9 @@ std::string readRequestHead(platform::TcpSocket& connection, Clock::time_point d
     return stop.load() ? std::string{} : head;
 }
 
-}  // namespace
-
-void serveConnection(platform::TcpSocket& connection, const TestServiceConfig& config,
-                     const std::atomic<bool>& stop) {
-    const Clock::time_point deadline = Clock::now() + config.connectionBound;
+template <typename Stream>
+void serveWithin(Stream& connection, const TestServiceConfig& config, const std::atomic<bool>& stop,
+                 Clock::time_point deadline) {
     const std::string head = readRequestHead(connection, deadline, stop);
     if (head.empty()) {
         return;
@@ -46,12 +45,28 @@ void serveConnection(platform::TcpSocket& connection, const TestServiceConfig& c
                                            std::min(deadline, Clock::now() + kStopCheck)));
 }
 
+}  // namespace
+
+void serveConnection(platform::TcpSocket& connection, const TestServiceConfig& config,
+                     const std::atomic<bool>& stop) {
+    serveWithin(connection, config, stop, Clock::now() + config.connectionBound);
+}
+
 void serveUntilStopped(platform::TcpListener& listener, const TestServiceConfig& config,
-                       const std::atomic<bool>& stop) {
+                       const std::atomic<bool>& stop, const platform::TlsServerIdentity* tls) {
     while (!stop.load()) {
         std::optional<platform::TcpSocket> connection = listener.accept(kStopCheck);
-        if (connection) {
+        if (!connection) {
+            continue;
+        }
+        if (tls == nullptr) {
             serveConnection(*connection, config, stop);
+            continue;
+        }
+        const Clock::time_point deadline = Clock::now() + config.connectionBound;
+        platform::TlsStart secured = tls->accept(std::move(*connection), deadline);
+        if (secured.channel) {
+            serveWithin(*secured.channel, config, stop, deadline);
         }
     }
 }

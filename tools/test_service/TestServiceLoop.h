@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "platform/TcpSocket.h"
+#include "platform/TlsChannel.h"
 #include "tools/test_service/TestServiceAnswers.h"
 
 namespace kestova::tools {
@@ -15,8 +16,10 @@ void serveConnection(platform::TcpSocket& connection, const TestServiceConfig& c
 
 // Accepts and serves connections one after another until stop becomes true; it looks at stop at
 // least ten times a second, also while it serves a connection, so that it ends within a fifth of
-// a second. Contract: stop may be set from any thread or a signal handler.
+// a second (a TLS handshake, with an identity, within the connection's bound). Contract: stop may
+// be set from any thread or a signal handler.
 void serveUntilStopped(platform::TcpListener& listener, const TestServiceConfig& config,
-                       const std::atomic<bool>& stop);
+                       const std::atomic<bool>& stop,
+                       const platform::TlsServerIdentity* tls = nullptr);
 
 }  // namespace kestova::tools

@@ -22,12 +22,16 @@ extern "C" void requestStop(int /*signal*/) {
 constexpr std::string_view kUsage =
     "usage: kestova-test-service [--listen ADDRESS] [--port N] [--servers ADDR:PORT,...]\n"
     "                            [--latest-version TEXT] [--report-log FILE]\n"
-    "  --listen ADDRESS  the IPv4 address to listen on (default 127.0.0.1)\n";
+    "                            [--tls-cert FILE --tls-key FILE]\n"
+    "  --listen ADDRESS  the IPv4 or IPv6 address to listen on (default 127.0.0.1; ::1 for\n"
+    "                    IPv6 loopback)\n";
 
 struct Options {
     kestova::tools::TestServiceConfig config;
     std::string address = "127.0.0.1";
     unsigned port = 0;
+    std::string tlsCertificate;
+    std::string tlsKey;
 };
 
 std::optional<Options> parseOptions(int argc, char** argv) {
@@ -55,11 +59,18 @@ std::optional<Options> parseOptions(int argc, char** argv) {
             options.config.servers = std::move(*servers);
         } else if (name == "--latest-version") {
             options.config.latestVersion = value;
+        } else if (name == "--tls-cert") {
+            options.tlsCertificate = value;
+        } else if (name == "--tls-key") {
+            options.tlsKey = value;
         } else if (name == "--report-log") {
             options.config.reportLog = value;
         } else {
             return std::nullopt;
         }
+    }
+    if (options.tlsCertificate.empty() != options.tlsKey.empty()) {
+        return std::nullopt;  // the two come together
     }
     return options;
 }
@@ -71,6 +82,16 @@ int main(int argc, char** argv) {
     if (!options) {
         std::cerr << kUsage;
         return 2;
+    }
+    std::optional<kestova::platform::TlsServerIdentity> tls;
+    if (!options->tlsCertificate.empty()) {
+        std::string failure;
+        tls = kestova::platform::TlsServerIdentity::load(options->tlsCertificate, options->tlsKey,
+                                                         failure);
+        if (!tls) {
+            std::cerr << "kestova-test-service: " << failure << "\n";
+            return 1;
+        }
     }
     std::optional<kestova::platform::TcpListener> listener =
         kestova::platform::TcpListener::listenOn(options->address,
@@ -85,8 +106,10 @@ int main(int argc, char** argv) {
 #endif
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
-    std::cout << "kestova-test-service listening on " << options->address << ":" << listener->port()
-              << std::endl;
-    kestova::tools::serveUntilStopped(*listener, options->config, stopRequested);
+    const bool ipv6 = options->address.find(':') != std::string::npos;
+    std::cout << "kestova-test-service listening on " << (ipv6 ? "[" : "") << options->address
+              << (ipv6 ? "]:" : ":") << listener->port() << std::endl;
+    kestova::tools::serveUntilStopped(*listener, options->config, stopRequested,
+                                      tls ? &*tls : nullptr);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <utility>
@@ -26,12 +27,64 @@ int toDescriptor(SOCKET socket) {
     return static_cast<int>(static_cast<unsigned int>(socket));
 }
 
-sockaddr_in toSockaddr(const Ipv4Endpoint& endpoint) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(endpoint.port);
-    address.sin_addr.s_addr = htonl(endpoint.address);
-    return address;
+// The socket address of an endpoint; nothing when its text is no numeric address. The caller
+// holds the socket layer.
+struct SocketAddress {
+    sockaddr_storage storage{};
+    int length = 0;
+
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+std::optional<SocketAddress> toSocketAddress(const IpEndpoint& endpoint) {
+    SocketAddress result;
+    sockaddr_in v4{};
+    sockaddr_in6 v6{};
+    if (::inet_pton(AF_INET, endpoint.address.c_str(), &v4.sin_addr) == 1) {
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(endpoint.port);
+        std::memcpy(&result.storage, &v4, sizeof v4);
+        result.length = sizeof v4;
+    } else if (::inet_pton(AF_INET6, endpoint.address.c_str(), &v6.sin6_addr) == 1) {
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(endpoint.port);
+        std::memcpy(&result.storage, &v6, sizeof v6);
+        result.length = sizeof v6;
+    } else {
+        return std::nullopt;
+    }
+    return result;
+}
+
+// The numeric text of a socket address; an IPv4-mapped IPv6 address in its dotted IPv4 form.
+std::string addressText(const sockaddr_storage& storage) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (storage.ss_family == AF_INET) {
+        sockaddr_in v4{};
+        std::memcpy(&v4, &storage, sizeof v4);
+        return ::inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text) ? text : "";
+    }
+    if (storage.ss_family == AF_INET6) {
+        sockaddr_in6 v6{};
+        std::memcpy(&v6, &storage, sizeof v6);
+        if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
+            return ::inet_ntop(AF_INET, &v6.sin6_addr.s6_addr[12], text, sizeof text) ? text : "";
+        }
+        return ::inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text) ? text : "";
+    }
+    return {};
+}
+
+std::uint16_t portOf(const sockaddr_storage& storage) {
+    if (storage.ss_family == AF_INET6) {
+        sockaddr_in6 v6{};
+        std::memcpy(&v6, &storage, sizeof v6);
+        return ntohs(v6.sin6_port);
+    }
+    sockaddr_in v4{};
+    std::memcpy(&v4, &storage, sizeof v4);
+    return ntohs(v4.sin_port);
 }
 
 enum class Readiness { Ready, Failed, TimedOut };
@@ -67,10 +120,10 @@ bool makeNonBlocking(SOCKET socket) {
     return ::ioctlsocket(socket, static_cast<long>(FIONBIO), &on) == 0;
 }
 
-// A new non-blocking IPv4 stream socket that child processes do not inherit.
-SOCKET openStreamSocket() {
+// A new non-blocking stream socket of the family that child processes do not inherit.
+SOCKET openStreamSocket(int family) {
     const SOCKET socket =
-        ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+        ::WSASocketW(family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (socket == INVALID_SOCKET) {
         return INVALID_SOCKET;
     }
@@ -83,12 +136,12 @@ SOCKET openStreamSocket() {
 
 // A stream socket that holds the socket layer for as long as it is open: a layer that does not
 // start means no socket.
-SOCKET openSocketWithLayer() {
+SOCKET openSocketWithLayer(int family) {
     WSADATA data;
     if (::WSAStartup(requestedVersion.load(), &data) != 0) {
         return INVALID_SOCKET;
     }
-    const SOCKET socket = openStreamSocket();
+    const SOCKET socket = openStreamSocket(family);
     if (socket == INVALID_SOCKET) {
         ::WSACleanup();
     }
@@ -112,28 +165,50 @@ SocketLayer::~SocketLayer() {
     }
 }
 
-std::optional<Ipv4Endpoint> resolveIpv4(const std::string& host, std::uint16_t port) {
+bool isIpv6Address(const std::string& text) {
+    const SocketLayer parsing;
+    in6_addr address{};
+    return parsing.started() && ::inet_pton(AF_INET6, text.c_str(), &address) == 1;
+}
+
+IpFamily familyOf(const IpEndpoint& endpoint) {
+    return endpoint.address.find(':') != std::string::npos ? IpFamily::V6 : IpFamily::V4;
+}
+
+std::vector<IpEndpoint> resolveAll(const std::string& host, std::uint16_t port) {
+    std::vector<IpEndpoint> found;
     const SocketLayer layer;
     if (!layer.started()) {
-        return std::nullopt;
+        return found;
     }
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* results = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &results) != 0 || results == nullptr) {
-        return std::nullopt;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &results) != 0) {
+        return found;
     }
-    sockaddr_in first{};
-    std::memcpy(&first, results->ai_addr, sizeof first);
+    for (const addrinfo* entry = results; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6) {
+            continue;
+        }
+        sockaddr_storage storage{};
+        std::memcpy(&storage, entry->ai_addr,
+                    std::min<std::size_t>(entry->ai_addrlen, sizeof storage));
+        IpEndpoint endpoint{addressText(storage), port};
+        if (!endpoint.address.empty() &&
+            std::find(found.begin(), found.end(), endpoint) == found.end()) {
+            found.push_back(std::move(endpoint));
+        }
+    }
     ::freeaddrinfo(results);
-    return Ipv4Endpoint{ntohl(first.sin_addr.s_addr), port};
+    return found;
 }
 
 // Every socket holds the socket layer for as long as it is open: a layer that does not start
 // means no socket.
-std::optional<TcpSocket> TcpSocket::open() {
-    const SOCKET socket = openSocketWithLayer();
+std::optional<TcpSocket> TcpSocket::open(IpFamily family) {
+    const SOCKET socket = openSocketWithLayer(family == IpFamily::V6 ? AF_INET6 : AF_INET);
     if (socket == INVALID_SOCKET) {
         return std::nullopt;
     }
@@ -162,10 +237,13 @@ void TcpSocket::closeDescriptor() {
     }
 }
 
-IoStatus TcpSocket::connect(const Ipv4Endpoint& peer, std::chrono::milliseconds timeout) {
+IoStatus TcpSocket::connect(const IpEndpoint& peer, std::chrono::milliseconds timeout) {
     const SOCKET socket = toSocket(fd_);
-    const sockaddr_in address = toSockaddr(peer);
-    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    const std::optional<SocketAddress> address = toSocketAddress(peer);
+    if (!address) {
+        return IoStatus::Failed;
+    }
+    if (::connect(socket, address->get(), address->length) == 0) {
         return IoStatus::Ok;
     }
     if (::WSAGetLastError() != WSAEWOULDBLOCK) {
@@ -256,17 +334,12 @@ void TcpSocket::shutdownSending() {
 }
 
 std::string TcpSocket::peerAddress() const {
-    sockaddr_in address{};
-    int length = sizeof address;
-    if (::getpeername(toSocket(fd_), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        address.sin_family != AF_INET) {
+    SocketAddress address;
+    address.length = sizeof address.storage;
+    if (::getpeername(toSocket(fd_), address.get(), &address.length) != 0) {
         return {};
     }
-    char text[INET_ADDRSTRLEN] = {};
-    if (::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) == nullptr) {
-        return {};
-    }
-    return text;
+    return addressText(address.storage);
 }
 
 std::optional<TcpListener> TcpListener::listenOnLoopback(std::uint16_t port) {
@@ -276,11 +349,14 @@ std::optional<TcpListener> TcpListener::listenOnLoopback(std::uint16_t port) {
 std::optional<TcpListener> TcpListener::listenOn(const std::string& addressText,
                                                  std::uint16_t port) {
     const SocketLayer parsing;
-    in_addr local{};
-    if (!parsing.started() || ::inet_pton(AF_INET, addressText.c_str(), &local) != 1) {
+    if (!parsing.started()) {
         return std::nullopt;
     }
-    const SOCKET socket = openSocketWithLayer();
+    std::optional<SocketAddress> address = toSocketAddress(IpEndpoint{addressText, port});
+    if (!address) {
+        return std::nullopt;
+    }
+    const SOCKET socket = openSocketWithLayer(address->storage.ss_family);
     if (socket == INVALID_SOCKET) {
         return std::nullopt;
     }
@@ -288,16 +364,19 @@ std::optional<TcpListener> TcpListener::listenOn(const std::string& addressText,
     const BOOL exclusive = TRUE;
     ::setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
                  sizeof exclusive);
-    sockaddr_in address = toSockaddr(Ipv4Endpoint{ntohl(local.s_addr), port});
-    int length = sizeof address;
-    if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
-        ::listen(socket, SOMAXCONN) != 0 ||
-        ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (address->storage.ss_family == AF_INET6) {
+        // "::" takes IPv4 callers as well.
+        const DWORD v6Only = 0;
+        ::setsockopt(socket, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6Only),
+                     sizeof v6Only);
+    }
+    if (::bind(socket, address->get(), address->length) != 0 || ::listen(socket, SOMAXCONN) != 0 ||
+        ::getsockname(socket, address->get(), &address->length) != 0) {
         ::closesocket(socket);
         ::WSACleanup();
         return std::nullopt;
     }
-    return TcpListener(toDescriptor(socket), ntohs(address.sin_port));
+    return TcpListener(toDescriptor(socket), portOf(address->storage));
 }
 
 TcpListener::TcpListener(TcpListener&& other) noexcept

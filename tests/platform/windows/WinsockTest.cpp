@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/TcpSocket.h"
 #include "platform/windows/WinsockVersion.h"
@@ -16,7 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint32_t kLoopback = 0x7f000001;
+constexpr const char* kLoopback = "127.0.0.1";
 
 TEST(Winsock, AnExchangeWithAListenerOnLoopback) {
     std::optional<TcpListener> listener = TcpListener::listenOnLoopback(0);
@@ -62,7 +63,7 @@ TEST(Winsock, ASilentPeerTimesOutWithinTheBound) {
     EXPECT_LT(waited, kBound * 5);
 }
 
-TEST(Winsock, ARefusedConnectionFailsAndNamesResolveToIpv4) {
+TEST(Winsock, ARefusedConnectionFailsAndNamesResolve) {
     std::uint16_t closedPort = 0;
     {
         std::optional<TcpListener> listener = TcpListener::listenOnLoopback(0);
@@ -73,11 +74,9 @@ TEST(Winsock, ARefusedConnectionFailsAndNamesResolveToIpv4) {
     ASSERT_TRUE(socket);
     EXPECT_EQ(socket->connect({kLoopback, closedPort}, 10s), IoStatus::Failed);
 
-    const std::optional<Ipv4Endpoint> local = resolveIpv4("127.0.0.1", 80);
-    ASSERT_TRUE(local);
-    EXPECT_EQ(local->address, kLoopback);
-    EXPECT_EQ(local->port, 80);
-    EXPECT_FALSE(resolveIpv4("no-such-host.invalid", 80));
+    EXPECT_EQ(resolveAll("127.0.0.1", 80), (std::vector<IpEndpoint>{{kLoopback, 80}}));
+    EXPECT_EQ(resolveAll("::1", 81), (std::vector<IpEndpoint>{{"::1", 81}}));
+    EXPECT_TRUE(resolveAll("no-such-host.invalid", 80).empty());
 }
 
 // A socket layer that does not start gives no socket and no name: nothing is sent.
@@ -85,7 +84,7 @@ TEST(Winsock, ASocketLayerThatDoesNotStartGivesNoSocket) {
     requestSocketLayerVersion(0);
     EXPECT_FALSE(TcpSocket::open());
     EXPECT_FALSE(TcpListener::listenOnLoopback(0));
-    EXPECT_FALSE(resolveIpv4("127.0.0.1", 80));
+    EXPECT_TRUE(resolveAll("127.0.0.1", 80).empty());
     requestSocketLayerVersion(0x0202);
     EXPECT_TRUE(TcpSocket::open());
 }
