@@ -57,6 +57,11 @@ class UserWorkspace : public testing::ProgramUnderTest {
     void SetUp() override {
         ProgramUnderTest::SetUp();
         ASSERT_EQ(::geteuid(), 0U) << "runs the program as nobody, which needs root";
+        // Made for root alone; nobody must reach the program in it, as in a system install.
+        fs::permissions(folder(),
+                        fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                            fs::perms::others_exec,
+                        fs::perm_options::add);
         home_ = folder() / "home";
         fs::create_directory(home_);
         giveToNobody(home_);
