@@ -34,6 +34,15 @@ bool copyWholeFile(const std::string& from, const std::string& to) {
 }
 
 std::string fullFolderPath(const std::string& folder) {
+    // A network name (\\server\share, \\?\ names) is already full, and the standard library
+    // of the Windows build would read it as a folder on the current drive: it stays as given, for
+    // entering the folder to judge it.
+    const auto separator = [](char c) {
+        return c == '/' || (std::filesystem::path::preferred_separator != '/' && c == '\\');
+    };
+    if (folder.size() >= 2 && separator(folder[0]) && separator(folder[1])) {
+        return folder;
+    }
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(pathOf(folder), error);
     const std::filesystem::path full =
