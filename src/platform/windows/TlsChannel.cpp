@@ -159,6 +159,34 @@ std::string policyErrorText(DWORD error) {
     }
 }
 
+// A root not among the system's: with an authority file, whether it is the file's is checked
+// apart.
+constexpr DWORD kUnknownRoot = CERT_TRUST_IS_UNTRUSTED_ROOT;
+// Revocation is not asked for, so what is known of it is no verdict.
+constexpr DWORD kRevocationUnknown =
+    CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+
+// Why a chain's error bits refuse it; empty when they do not.
+std::string chainErrorText(DWORD errors) {
+    errors &= ~kRevocationUnknown;
+    if (errors == 0) {
+        return {};
+    }
+    if ((errors & CERT_TRUST_IS_NOT_TIME_VALID) != 0) {
+        return "certificate has expired or is not yet valid";
+    }
+    if ((errors & CERT_TRUST_IS_PARTIAL_CHAIN) != 0) {
+        return "its issuer is unknown, its authority is not trusted";
+    }
+    if ((errors & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0) {
+        return "its authority is not trusted (self-signed or unknown)";
+    }
+    if ((errors & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) != 0) {
+        return "it is not meant for a server";
+    }
+    return "chain error " + codeText(static_cast<long>(errors));
+}
+
 // The service's certificate against the trusted authorities (the system's, or those of the file
 // alone) and against the host; the reason when it does not verify.
 std::string verifyService(const CERT_CONTEXT& certificate, const TlsClientSettings& settings,
@@ -184,6 +212,14 @@ std::string verifyService(const CERT_CONTEXT& certificate, const TlsClientSettin
                codeText(static_cast<long>(GetLastError()));
     }
     const Chain chain(built);
+
+    // The chain's own verdict first: the SSL policy alone (Wine's) passes a chain that stops
+    // short of any trusted root.
+    const std::string chainFailure = chainErrorText(chain->TrustStatus.dwErrorStatus &
+                                                    ~(authorities != nullptr ? kUnknownRoot : 0));
+    if (!chainFailure.empty()) {
+        return "the service's certificate did not verify: " + chainFailure;
+    }
 
     const bool address = isIpAddress(settings.host);
     std::wstring serverName = toWide(settings.host);
