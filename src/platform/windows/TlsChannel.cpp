@@ -212,6 +212,9 @@ std::string verifyService(const CERT_CONTEXT& certificate, const TlsClientSettin
                codeText(static_cast<long>(GetLastError()));
     }
     const Chain chain(built);
+    if (chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
+        return "the service's certificate could not be checked: no chain";
+    }
 
     // The chain's own verdict first: the SSL policy alone (Wine's) passes a chain that stops
     // short of any trusted root.
