@@ -61,6 +61,21 @@ std::string codeText(long code) {
     return text;
 }
 
+// SSPI's answers for a handshake that fails, as a run log says them.
+std::string handshakeErrorText(SECURITY_STATUS status) {
+    switch (status) {
+        case SEC_E_ALGORITHM_MISMATCH:
+            return "no protocol version or cipher in common (" + codeText(status) + ")";
+        case SEC_E_ILLEGAL_MESSAGE:
+            return "the service's answer is no TLS or an alert (" + codeText(status) + ")";
+        case SEC_E_INTERNAL_ERROR:
+            return "Schannel's internal error, as for a protocol version it does not speak (" +
+                   codeText(status) + ")";
+        default:
+            return "error " + codeText(status);
+    }
+}
+
 bool isIpAddress(const std::string& host) {
     return host.find(':') != std::string::npos ||
            host.find_first_not_of("0123456789.") == std::string::npos;
@@ -402,7 +417,7 @@ std::string driveHandshake(TlsChannel::State& state, Clock::time_point deadline,
         if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED &&
             status != SEC_I_INCOMPLETE_CREDENTIALS) {
             sendToken(state, out[0], deadline);  // the alert, when SSPI made one
-            return "the TLS handshake failed: error " + codeText(status);
+            return "the TLS handshake failed: " + handshakeErrorText(status);
         }
         const IoStatus sent = sendToken(state, out[0], deadline);
         if (sent == IoStatus::TimedOut) {
