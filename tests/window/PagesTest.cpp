@@ -8,6 +8,8 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -134,7 +136,60 @@ class Pages : public testing::ProgramFolderTest {
     std::unique_ptr<CExplorer1> view_;
 };
 
+// The page's look, as the window chooses it from the desktop's palette.
+const char* const kThemes[] = {"dark", "light"};
+
+// The WCAG 2.1 A and AA rules of axe-core, run inside the page: each violation as
+// "<rule> (<impact>): <element> <element> ...", a line each; empty when the page keeps them all.
+QString accessibilityViolations(QWebEngineView& view) {
+    std::ifstream file(KESTOVA_AXE_SCRIPT);
+    const std::string axe{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (axe.empty()) {
+        return QStringLiteral(
+            "axe-core is missing (scripts/install-dependencies installs it): " KESTOVA_AXE_SCRIPT);
+    }
+    view.page()->runJavaScript(QString::fromStdString(axe));
+    view.page()->runJavaScript(
+        QStringLiteral("window.axeReport = '';"
+                       "axe.run(document, {runOnly: ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa']})"
+                       "  .then(function (r) {"
+                       "    window.axeReport = 'ran\\n' + r.violations.map(function (v) {"
+                       "      return v.id + ' (' + v.impact + '): ' + v.nodes.map(function (n) {"
+                       "        return n.target.join(' ');"
+                       "      }).join('  ');"
+                       "    }).join('\\n');"
+                       "  }, function (e) { window.axeReport = 'ran\\naxe failed: ' + e; });"));
+    const QString report = testing::pageValueWhen(
+        view, QStringLiteral("window.axeReport || ''"),
+        [](const QString& r) { return r.startsWith(QStringLiteral("ran\n")); });
+    if (!report.startsWith(QStringLiteral("ran\n"))) {
+        return QStringLiteral("axe-core gave no answer");
+    }
+    return report.mid(4);
+}
+
+// The page's look set on its root, as the window sets it.
+void setTheme(QWebEngineView& view, const char* theme) {
+    view.page()->runJavaScript(
+        QStringLiteral("document.documentElement.classList.remove('dark', "
+                       "'light'); document.documentElement.classList.add('") +
+        QString::fromUtf8(theme) + QStringLiteral("'); 'set'"));
+    testing::pageValueWhen(view, QStringLiteral("document.documentElement.className"),
+                           [&](const QString& c) { return c == QString::fromUtf8(theme); });
+}
+
 class PageStates : public Pages, public ::testing::WithParamInterface<PageCase> {};
+
+// Every state of the page, in each look, keeps the WCAG 2.1 AA rules that axe-core checks.
+TEST_P(PageStates, KeepTheAccessibilityRules) {
+    putWorkspace(GetParam().files);
+    openIndex();
+    textShowing(GetParam().shown);
+    for (const char* theme : kThemes) {
+        setTheme(*view_, theme);
+        EXPECT_EQ(accessibilityViolations(*view_).toStdString(), "") << theme;
+    }
+}
 
 TEST_P(PageStates, ShowWhatTheWorkspaceFilesSay) {
     putWorkspace(GetParam().files);
@@ -332,6 +387,15 @@ TEST_F(Pages, TheUpgradePageOffersTheUpdate) {
     EXPECT_TRUE(testing::pageTextWhen(*view_, [](const QString& t) {
                     return t.contains("Update");
                 }).contains("A new version of Kestova Connection Speed Test is available"));
+}
+
+TEST_F(Pages, TheUpgradePageKeepsTheAccessibilityRules) {
+    view_->Navigate((folder() / "speedTest/download.html").c_str());
+    testing::pageTextWhen(*view_, [](const QString& t) { return t.contains("Update"); });
+    for (const char* theme : kThemes) {
+        setTheme(*view_, theme);
+        EXPECT_EQ(accessibilityViolations(*view_).toStdString(), "") << theme;
+    }
 }
 
 // Pictures of the page at moments of a test, kept for a person to look at: ready, download at its
