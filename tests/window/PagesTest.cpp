@@ -136,8 +136,11 @@ class Pages : public testing::ProgramFolderTest {
     std::unique_ptr<CExplorer1> view_;
 };
 
-// The page's look, as the window chooses it from the desktop's palette.
+// The page's look, as the window chooses it from the desktop's palette, and its background.
 const char* const kThemes[] = {"dark", "light"};
+const std::map<std::string, std::string> kBackgrounds = {{"dark", "rgb(35, 37, 41)"},
+                                                         {"light", "rgb(244, 246, 249)"}};
+const char* const kBackground = "getComputedStyle(document.body).backgroundColor";
 
 // The WCAG 2.1 A and AA rules of axe-core, run inside the page: each violation as
 // "<rule> (<impact>): <element> <element> ...", a line each; empty when the page keeps them all.
@@ -187,6 +190,8 @@ TEST_P(PageStates, KeepTheAccessibilityRules) {
     textShowing(GetParam().shown);
     for (const char* theme : kThemes) {
         setTheme(*view_, theme);
+        EXPECT_EQ(answer(kBackground, kBackgrounds.at(theme)).toStdString(),
+                  kBackgrounds.at(theme));
         EXPECT_EQ(accessibilityViolations(*view_).toStdString(), "") << theme;
     }
 }
@@ -335,6 +340,55 @@ INSTANTIATE_TEST_SUITE_P(
               "2026-12-10 09:06|2026-12-10 09:05|2026-12-10 09:04|2026-12-10 09:03|"
               "2026-12-10 09:02"}}}),
     [](const auto& param) { return std::string(param.param.name); });
+
+// A screen reader hears each change of a stage, its figure or a failure once: the polite live
+// region is written when its text changes, not at each look nor at each second's figure.
+TEST_F(Pages, TheLiveRegionSaysEachChangeOnce) {
+    putWorkspace(
+        {{"dn_status.txt", "1"}, {"up_status.txt", "0"}, {"dn_live.txt", kDownloadLiveAtSecond4}});
+    openIndex();
+    textShowing({"Measuring\u2026 second 4"});
+    const char* const kSaid = "document.getElementById('announcement').textContent";
+    EXPECT_EQ(answer(kSaid, "Download: Measuring\u2026").toStdString(),
+              "Download: Measuring\u2026");
+    view_->page()->runJavaScript(
+        QStringLiteral("window.writes = 0; new MutationObserver(function (m) { window.writes += "
+                       "m.length; }).observe(document.getElementById('announcement'), "
+                       "{childList: true, characterData: true, subtree: true}); 'watching'"));
+    answer("typeof window.writes", "number");
+
+    putWorkspace({{"dn_live.txt", kDownloadLiveWhole}});
+    textShowing({"second 10", "40990.02"});
+    textAfterTwoLooks();
+    EXPECT_EQ(answer("String(window.writes)", "0").toStdString(), "0");
+
+    putWorkspace({{"dn_status.txt", "2"},
+                  {"up_status.txt", "-1"},
+                  {"error.txt", "e003"},
+                  {"dn_speed.txt", kDownloadMerged}});
+    const std::string failed =
+        "Download: Completed 40942.00 Mbit/s. Upload: Failed. The upload test did not complete. "
+        "Please try again later.";
+    EXPECT_EQ(answer(kSaid, failed).toStdString(), failed);
+    textAfterTwoLooks();
+    EXPECT_EQ(answer("String(window.writes > 0 && window.writes <= 2)", "true").toStdString(),
+              "true");
+}
+
+// At 200 % zoom the window's page is 600 CSS pixels wide: it reflows into one column and needs
+// no sideways scrolling.
+TEST_F(Pages, ReflowsAtTwiceTheZoom) {
+    std::map<std::string, std::string> files = completedWithAServerNote();
+    files["history.csv"] = kHistory;
+    putWorkspace(files);
+    openIndex();
+    textShowing({"Your connection", "Last results"});
+    view_->setZoomFactor(2.0);
+    const char* const kFits =
+        "String(document.documentElement.scrollWidth <= "
+        "document.documentElement.clientWidth && window.innerWidth === 600)";
+    EXPECT_EQ(answer(kFits, "true").toStdString(), "true");
+}
 
 TEST_F(Pages, AnEmptyFileCarriesNoNewValue) {
     putWorkspace({{"dn_status.txt", "1"},
