@@ -148,7 +148,8 @@ const char* const kBackground = "getComputedStyle(document.body).backgroundColor
 const std::map<std::string, QColor> kBackgroundColours = {{"dark", QColor(35, 37, 41)},
                                                           {"light", QColor(244, 246, 249)}};
 
-// The WCAG 2.1 A and AA rules of axe-core, run inside the page: each violation as
+// The WCAG 2.1 A and AA rules of axe-core, and its rules that every part of the page is within a
+// landmark (one of them main) under a first-level heading, run inside the page: each violation as
 // "<rule> (<impact>): <element> <element> ...", a line each; empty when the page keeps them all.
 QString accessibilityViolations(QWebEngineView& view) {
     std::ifstream file(KESTOVA_AXE_SCRIPT);
@@ -160,7 +161,9 @@ QString accessibilityViolations(QWebEngineView& view) {
     view.page()->runJavaScript(QString::fromStdString(axe));
     view.page()->runJavaScript(
         QStringLiteral("window.axeReport = '';"
-                       "axe.run(document, {runOnly: ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa']})"
+                       "axe.run(document, {runOnly: ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa'],"
+                       "  rules: {'landmark-one-main': {enabled: true}, 'region': {enabled: true},"
+                       "          'page-has-heading-one': {enabled: true}}})"
                        "  .then(function (r) {"
                        "    window.axeReport = 'ran\\n' + r.violations.map(function (v) {"
                        "      return v.id + ' (' + v.impact + '): ' + v.nodes.map(function (n) {"
