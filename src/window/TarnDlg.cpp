@@ -4,10 +4,12 @@
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QPainter>
+#include <QPalette>
 #include <QPointer>
 #include <QScreen>
 #include <QShortcut>
 #include <QStyle>
+#include <QWebEnginePage>
 #include <algorithm>
 #include <cmath>
 
@@ -30,6 +32,13 @@ double scaleToFit(const QWidget& window) {
     const int titleBar = window.style()->pixelMetric(QStyle::PM_TitleBarHeight);
     return std::min({1.0, room.width() / double(CTarnDlg::kClientWidth),
                      (room.height() - titleBar) / double(CTarnDlg::kClientHeight)});
+}
+
+// The page's look that matches the desktop: "light" on a light window colour, "dark" otherwise.
+// The page's own engine does not learn the desktop's preference, so the window tells it.
+QString pageLookOf(const QPalette& palette) {
+    return palette.color(QPalette::Window).lightness() > 128 ? QStringLiteral("light")
+                                                             : QStringLiteral("dark");
 }
 
 // Hands work from any thread to the window's thread; Qt drops it if the window is gone first.
@@ -76,6 +85,13 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
                 [this] { m_browser->setZoomFactor(m_scale); });
         m_browser->setZoomFactor(m_scale);
     }
+    // Every page the view shows takes the desktop's look, set as the class of its root.
+    connect(m_browser, &QWebEngineView::loadFinished, this, [this] {
+        m_browser->page()->runJavaScript(
+            QStringLiteral("document.documentElement.classList.remove('dark', 'light');"
+                           "document.documentElement.classList.add('%1');")
+                .arg(pageLookOf(palette())));
+    });
     setTabOrder(m_browser, m_cancelButton);
     setTabOrder(m_cancelButton, m_startButton);
     setTabOrder(m_startButton, m_restartButton);

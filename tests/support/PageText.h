@@ -31,11 +31,22 @@ inline QString pageValueWhen(QWebEngineView& view, const QString& script,
     return text;
 }
 
-// The text the page shows once the condition holds, asking up to 20 s; the last text otherwise.
+// The text the page shows to the eye once the condition holds, asking up to 20 s; the last text
+// otherwise. What is there for screen readers only (class "visually-hidden") is left out: it is
+// set aside for the one synchronous reading, so nothing is drawn or said without it.
 inline QString pageTextWhen(QWebEngineView& view,
                             const std::function<bool(const QString&)>& condition) {
-    return pageValueWhen(view, QStringLiteral("document.body ? document.body.innerText : ''"),
-                         condition);
+    return pageValueWhen(
+        view,
+        QStringLiteral("(function () {"
+                       "  if (!document.body) { return ''; }"
+                       "  var unseen = Array.from(document.querySelectorAll('.visually-hidden'));"
+                       "  unseen.forEach(function (e) { e.style.display = 'none'; });"
+                       "  var text = document.body.innerText;"
+                       "  unseen.forEach(function (e) { e.style.display = ''; });"
+                       "  return text;"
+                       "})()"),
+        condition);
 }
 
 // Copies the program's pages into the current program folder's speedTest.

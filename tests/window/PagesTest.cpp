@@ -1,6 +1,7 @@
 // The pages in the real web engine, over workspace files prepared for each moment of a test.
 #include <gtest/gtest.h>
 
+#include <QColor>
 #include <QGuiApplication>
 #include <QImage>
 #include <QSet>
@@ -8,6 +9,8 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -71,6 +74,9 @@ const char* const kDownloadPoints =
     "String(document.querySelectorAll('#chart circle[fill=\"#3fc1c9\"]').length)";
 const char* const kUploadPoints =
     "String(document.querySelectorAll('#chart circle[fill=\"#f6c177\"]').length)";
+// The upload's line is dashed, so the two lines differ in more than colour.
+const char* const kUploadLineDash =
+    "document.querySelector('#chart path.upload').getAttribute('stroke-dasharray')";
 const char* const kChartLabels =
     "Array.from(document.querySelectorAll('#chart text')).map(e => e.textContent).join('|')";
 const char* const kHistoryTimes =
@@ -134,7 +140,70 @@ class Pages : public testing::ProgramFolderTest {
     std::unique_ptr<CExplorer1> view_;
 };
 
+// The page's look, as the window chooses it from the desktop's palette, and its background.
+const char* const kThemes[] = {"dark", "light"};
+const std::map<std::string, std::string> kBackgrounds = {{"dark", "rgb(35, 37, 41)"},
+                                                         {"light", "rgb(244, 246, 249)"}};
+const char* const kBackground = "getComputedStyle(document.body).backgroundColor";
+const std::map<std::string, QColor> kBackgroundColours = {{"dark", QColor(35, 37, 41)},
+                                                          {"light", QColor(244, 246, 249)}};
+
+// The WCAG 2.1 A and AA rules of axe-core, and its rules that every part of the page is within a
+// landmark (one of them main) under a first-level heading, run inside the page: each violation as
+// "<rule> (<impact>): <element> <element> ...", a line each; empty when the page keeps them all.
+QString accessibilityViolations(QWebEngineView& view) {
+    std::ifstream file(KESTOVA_AXE_SCRIPT);
+    const std::string axe{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (axe.empty()) {
+        return QStringLiteral(
+            "axe-core is missing (scripts/install-dependencies installs it): " KESTOVA_AXE_SCRIPT);
+    }
+    view.page()->runJavaScript(QString::fromStdString(axe));
+    view.page()->runJavaScript(
+        QStringLiteral("window.axeReport = '';"
+                       "axe.run(document, {runOnly: ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa'],"
+                       "  rules: {'landmark-one-main': {enabled: true}, 'region': {enabled: true},"
+                       "          'page-has-heading-one': {enabled: true}}})"
+                       "  .then(function (r) {"
+                       "    window.axeReport = 'ran\\n' + r.violations.map(function (v) {"
+                       "      return v.id + ' (' + v.impact + '): ' + v.nodes.map(function (n) {"
+                       "        return n.target.join(' ');"
+                       "      }).join('  ');"
+                       "    }).join('\\n');"
+                       "  }, function (e) { window.axeReport = 'ran\\naxe failed: ' + e; });"));
+    const QString report = testing::pageValueWhen(
+        view, QStringLiteral("window.axeReport || ''"),
+        [](const QString& r) { return r.startsWith(QStringLiteral("ran\n")); });
+    if (!report.startsWith(QStringLiteral("ran\n"))) {
+        return QStringLiteral("axe-core gave no answer");
+    }
+    return report.mid(4);
+}
+
+// The page's look set on its root, as the window sets it.
+void setTheme(QWebEngineView& view, const char* theme) {
+    view.page()->runJavaScript(
+        QStringLiteral("document.documentElement.classList.remove('dark', "
+                       "'light'); document.documentElement.classList.add('") +
+        QString::fromUtf8(theme) + QStringLiteral("'); 'set'"));
+    testing::pageValueWhen(view, QStringLiteral("document.documentElement.className"),
+                           [&](const QString& c) { return c == QString::fromUtf8(theme); });
+}
+
 class PageStates : public Pages, public ::testing::WithParamInterface<PageCase> {};
+
+// Every state of the page, in each look, keeps the WCAG 2.1 AA rules that axe-core checks.
+TEST_P(PageStates, KeepTheAccessibilityRules) {
+    putWorkspace(GetParam().files);
+    openIndex();
+    textShowing(GetParam().shown);
+    for (const char* theme : kThemes) {
+        setTheme(*view_, theme);
+        EXPECT_EQ(answer(kBackground, kBackgrounds.at(theme)).toStdString(),
+                  kBackgrounds.at(theme));
+        EXPECT_EQ(accessibilityViolations(*view_).toStdString(), "") << theme;
+    }
+}
 
 TEST_P(PageStates, ShowWhatTheWorkspaceFilesSay) {
     putWorkspace(GetParam().files);
@@ -226,7 +295,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "Latency: 12.3 ms idle, 85.0 ms during download, 40.1 ms during upload; "
                   "unanswered connection attempts: 1"},
                  {"Upload\nCompleted\n42955.00Mbit/s\nOnly"},
-                 {{kProgress, "20"}, {kDownloadPoints, "10"}, {kUploadPoints, "10"}}},
+                 {{kProgress, "20"},
+                  {kDownloadPoints, "10"},
+                  {kUploadPoints, "10"},
+                  {kUploadLineDash, "9 5"}}},
         PageCase{"service_unreachable",
                  {{"dn_status.txt", "-1"}, {"up_status.txt", "-1"}, {"error.txt", "e001"}},
                  {"Failed", "The test service cannot be reached"},
@@ -281,6 +353,60 @@ INSTANTIATE_TEST_SUITE_P(
               "2026-12-10 09:02"}}}),
     [](const auto& param) { return std::string(param.param.name); });
 
+// A screen reader hears each change of a stage, its figure or a failure once: the polite live
+// region is written when its text changes, not at each look nor at each second's figure.
+TEST_F(Pages, TheLiveRegionSaysEachChangeOnce) {
+    putWorkspace(
+        {{"dn_status.txt", "1"}, {"up_status.txt", "0"}, {"dn_live.txt", kDownloadLiveAtSecond4}});
+    openIndex();
+    textShowing({"Measuring\u2026 second 4"});
+    const char* const kSaid = "document.getElementById('announcement').textContent";
+    EXPECT_EQ(answer(kSaid, "Download: Measuring\u2026").toStdString(),
+              "Download: Measuring\u2026");
+    view_->page()->runJavaScript(
+        QStringLiteral("window.writes = 0; new MutationObserver(function (m) { window.writes += "
+                       "m.length; }).observe(document.getElementById('announcement'), "
+                       "{childList: true, characterData: true, subtree: true}); 'watching'"));
+    answer("typeof window.writes", "number");
+
+    putWorkspace({{"dn_live.txt", kDownloadLiveWhole}});
+    textShowing({"second 10", "40990.02"});
+    textAfterTwoLooks();
+    EXPECT_EQ(answer("String(window.writes)", "0").toStdString(), "0");
+
+    putWorkspace({{"dn_status.txt", "2"},
+                  {"up_status.txt", "-1"},
+                  {"error.txt", "e003"},
+                  {"dn_speed.txt", kDownloadMerged}});
+    const std::string failed =
+        "Download: Completed 40942.00 Mbit/s. Upload: Failed. The upload test did not complete. "
+        "Please try again later.";
+    EXPECT_EQ(answer(kSaid, failed).toStdString(), failed);
+    textAfterTwoLooks();
+    EXPECT_EQ(answer("String(window.writes > 0 && window.writes <= 2)", "true").toStdString(),
+              "true");
+}
+
+// At the window's size the page needs no scrolling: what is there for screen readers only takes no
+// room. At 200 % zoom the page is 600 CSS pixels wide: it reflows into one column and needs no
+// sideways scrolling.
+TEST_F(Pages, FitsTheWindowAndReflowsAtTwiceTheZoom) {
+    std::map<std::string, std::string> files = completedWithAServerNote();
+    files["history.csv"] = kHistory;
+    putWorkspace(files);
+    openIndex();
+    textShowing({"Your connection", "Last results"});
+    const char* const kFitsTheWindow =
+        "String(document.documentElement.scrollHeight <= document.documentElement.clientHeight)";
+    EXPECT_EQ(answer(kFitsTheWindow, "true").toStdString(), "true");
+
+    view_->setZoomFactor(2.0);
+    const char* const kFitsAcross =
+        "String(document.documentElement.scrollWidth <= "
+        "document.documentElement.clientWidth && window.innerWidth === 600)";
+    EXPECT_EQ(answer(kFitsAcross, "true").toStdString(), "true");
+}
+
 TEST_F(Pages, AnEmptyFileCarriesNoNewValue) {
     putWorkspace({{"dn_status.txt", "1"},
                   {"up_status.txt", "0"},
@@ -334,9 +460,18 @@ TEST_F(Pages, TheUpgradePageOffersTheUpdate) {
                 }).contains("A new version of Kestova Connection Speed Test is available"));
 }
 
-// Pictures of the page at moments of a test, kept for a person to look at: ready, download at its
-// fourth second, upload under way, both completed with a server note, failed, and the upload under
-// way in Chinese.
+TEST_F(Pages, TheUpgradePageKeepsTheAccessibilityRules) {
+    view_->Navigate((folder() / "speedTest/download.html").c_str());
+    testing::pageTextWhen(*view_, [](const QString& t) { return t.contains("Update"); });
+    for (const char* theme : kThemes) {
+        setTheme(*view_, theme);
+        EXPECT_EQ(accessibilityViolations(*view_).toStdString(), "") << theme;
+    }
+}
+
+// Pictures of the page at moments of a test, in each look, kept for a person to look at: ready,
+// download at its fourth second, upload under way, both completed with a server note, failed, and
+// the upload under way in Chinese.
 TEST_F(Pages, PicturesAtMomentsOfATest) {
     const std::string history = kHistory;
     const std::vector<std::pair<const char*, std::map<std::string, std::string>>> moments = {
@@ -385,20 +520,36 @@ TEST_F(Pages, PicturesAtMomentsOfATest) {
         openIndex();
         textShowing({"%"});
         QTest::qWait(1500);  // two more looks, and the painting of the last
-        const QImage picture = view_->grab().toImage();
-        const std::string path = (pictures / ("page-" + std::string(name) + ".png")).string();
-        // Kept from a real display only (the same test runs under Xvfb), so that the two runs
-        // never write one file at once.
-        if (QGuiApplication::platformName() != QStringLiteral("offscreen")) {
-            EXPECT_TRUE(picture.save(QString::fromStdString(path))) << path;
-        }
-        QSet<QRgb> colours;
-        for (int y = 0; y < picture.height(); y += 7) {
-            for (int x = 0; x < picture.width(); x += 7) {
-                colours.insert(picture.pixel(x, y));
+        for (const char* theme : kThemes) {
+            setTheme(*view_, theme);
+            // The look is painted once the page's corner has the look's background.
+            const QColor background = kBackgroundColours.at(theme);
+            QImage picture;
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] {
+                    picture = view_->grab().toImage();
+                    return picture.pixelColor(2, 2) == background;
+                },
+                5000))
+                << theme;
+            const std::string path =
+                (pictures /
+                 ("page-" + std::string(name) +
+                  (std::string(theme) == "dark" ? "" : "-" + std::string(theme)) + ".png"))
+                    .string();
+            // Kept from a real display only (the same test runs under Xvfb), so that the two
+            // runs never write one file at once.
+            if (QGuiApplication::platformName() != QStringLiteral("offscreen")) {
+                EXPECT_TRUE(picture.save(QString::fromStdString(path))) << path;
             }
+            QSet<QRgb> colours;
+            for (int y = 0; y < picture.height(); y += 7) {
+                for (int x = 0; x < picture.width(); x += 7) {
+                    colours.insert(picture.pixel(x, y));
+                }
+            }
+            EXPECT_GT(colours.size(), 20) << path << " looks empty";
         }
-        EXPECT_GT(colours.size(), 20) << path << " looks empty";
     }
 }
 

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QColor>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QPalette>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "controls/Explorer1.h"
 #include "controls/GdipButton.h"
@@ -183,6 +186,26 @@ TEST_F(Window, IsAFixedWindowWithTheControlsInTheirPlaces) {
     EXPECT_EQ(window->poweredByLink().address(), QStringLiteral("https://iperf.fr/"));
     EXPECT_EQ(window->poweredByLink().cursor().shape(), Qt::PointingHandCursor);
     EXPECT_FALSE(window->windowIcon().isNull());
+}
+
+// The page takes the desktop's look: light on a light window colour, dark on a dark one.
+TEST_F(Window, ThePageTakesTheDesktopsLook) {
+    tools::TestServiceConfig config;
+    config.latestVersion = "1.0.0";
+    testing::RunningTestService service(config);
+    for (const auto& [windowColour, look] : {std::pair{QColor(0xef, 0xf0, 0xf1), "light"},
+                                             std::pair{QColor(0x2a, 0x2e, 0x32), "dark"}}) {
+        std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
+        QPalette palette = window->palette();
+        palette.setColor(QPalette::Window, windowColour);
+        window->setPalette(palette);
+        initAndWaitForStartUp(*window);
+        EXPECT_EQ(testing::pageValueWhen(
+                      window->browser(), QStringLiteral("document.documentElement.className"),
+                      [&](const QString& c) { return c == QString::fromUtf8(look); })
+                      .toStdString(),
+                  look);
+    }
 }
 
 // A whole test by clicks: Ready, First run, Ended, Later run, Ended again.

@@ -25,6 +25,7 @@
       lost: "; unanswered connection attempts: {n}",
       history: "Last results", time: "Time", historyLatency: "Latency",
       outcome: "Result", noHistory: "No results yet.",
+      progress: "Test progress", secondColumn: "Second", stageSaid: "{stage}: {state}", sentenceEnd: ". ",
       upgrade: "A new version of Kestova Connection Speed Test is available. Press Update to get it; the program closes and the download page opens."
     },
     zh: {
@@ -47,6 +48,7 @@
       lost: "\uff1b\u7121\u56de\u61c9\u7684\u9023\u7dda\u5617\u8a66\uff1a{n} \u6b21",
       history: "\u6700\u8fd1\u7d50\u679c", time: "\u6642\u9593", historyLatency: "\u5ef6\u9072",
       outcome: "\u7d50\u679c", noHistory: "\u5c1a\u7121\u7d50\u679c\u3002",
+      progress: "\u6e2c\u8a66\u9032\u5ea6", secondColumn: "\u79d2", stageSaid: "{stage}\uff1a{state}", sentenceEnd: "\u3002",
       upgrade: "\u6709\u65b0\u7248\u672c\u53ef\u7528\u3002\u8acb\u6309\u300c\u66f4\u65b0\u300d\u4e0b\u8f09\uff0c\u7a0b\u5f0f\u5c07\u95dc\u9589\u4e26\u958b\u555f\u4e0b\u8f09\u9801\u9762\u3002"
     }
   };
@@ -345,14 +347,15 @@
     var svg = [];
     for (var v = 0; v <= yTop + step / 1000; v += step) {
       svg.push('<line x1="' + left + '" x2="' + (width - right) + '" y1="' + y(v) + '" y2="' + y(v) +
-               '" stroke="' + (v === 0 ? "#5a626e" : "#3a4049") + '" stroke-width="1"/>');
+               '" class="' + (v === 0 ? "axis" : "grid") + '" stroke="' +
+               (v === 0 ? "#5a626e" : "#3a4049") + '" stroke-width="1"/>');
       svg.push('<text x="' + (left - 8) + '" y="' + (parseFloat(y(v)) + 4).toFixed(1) +
                '" fill="#9aa3ad" font-size="12" text-anchor="end">' + label(v) + '</text>');
     }
     var tick = lastSecond <= 12 ? 1 : lastSecond <= 30 ? 5 : 10;
     for (var s = 0; s <= lastSecond; s += tick) {
       svg.push('<line x1="' + x(s) + '" x2="' + x(s) + '" y1="' + (top + plotHeight) + '" y2="' +
-               (top + plotHeight + 5) + '" stroke="#5a626e"/>');
+               (top + plotHeight + 5) + '" class="axis" stroke="#5a626e"/>');
       svg.push('<text x="' + x(s) + '" y="' + (top + plotHeight + 19) +
                '" fill="#9aa3ad" font-size="12" text-anchor="middle">' + s +
                (s === lastSecond ? " " + t.seconds : "") + '</text>');
@@ -364,11 +367,13 @@
       var path = s.points.map(function (p, i) {
         return (i === 0 ? "M" : "L") + x(p.seconds) + "," + y(p.mbps);
       }).join(" ");
-      svg.push('<path d="' + path + '" fill="none" stroke="' + s.colour +
-               '" stroke-width="3" stroke-linejoin="round"/>');
+      // The upload's line is dashed, so that the two lines differ in more than colour.
+      svg.push('<path d="' + path + '" class="' + s.name + '" fill="none" stroke="' + s.colour +
+               '" stroke-width="3" stroke-linejoin="round"' +
+               (s.name === "upload" ? ' stroke-dasharray="9 5"' : "") + '/>');
       s.points.forEach(function (p) {
-        svg.push('<circle cx="' + x(p.seconds) + '" cy="' + y(p.mbps) + '" r="3.5" fill="' +
-                 s.colour + '"/>');
+        svg.push('<circle cx="' + x(p.seconds) + '" cy="' + y(p.mbps) + '" r="3.5" class="' +
+                 s.name + '" fill="' + s.colour + '"/>');
       });
     });
     chart.setAttribute("viewBox", "0 0 " + width + " " + height);
@@ -377,6 +382,66 @@
       chart.setAttribute("data-drawn", drawn);
       chart.innerHTML = drawn;
     }
+  }
+
+  // The chart's figures for screen readers: a row a second, the download's and the upload's.
+  function showChartTable(series, t) {
+    var body = document.getElementById("chart-table-rows");
+    if (!body) {
+      return;
+    }
+    var bySecond = {};
+    var seconds = [];
+    series.forEach(function (s, column) {
+      s.points.forEach(function (p) {
+        var second = Math.round(p.seconds);
+        if (!bySecond[second]) {
+          bySecond[second] = ["\u2013", "\u2013"];
+          seconds.push(second);
+        }
+        bySecond[second][column] = p.text;
+      });
+    });
+    seconds.sort(function (a, b) { return a - b; });
+    var rows = seconds.map(function (second) {
+      return [String(second), bySecond[second][0], bySecond[second][1]];
+    });
+    var key = JSON.stringify(rows);
+    if (body.getAttribute("data-rows") === key) {
+      return;
+    }
+    body.setAttribute("data-rows", key);
+    body.textContent = "";
+    rows.forEach(function (row) {
+      var tr = document.createElement("tr");
+      row.forEach(function (cell, k) {
+        var td = document.createElement(k === 0 ? "th" : "td");
+        if (k === 0) {
+          td.setAttribute("scope", "row");
+        }
+        td.textContent = cell;
+        tr.appendChild(td);
+      });
+      body.appendChild(tr);
+    });
+  }
+
+  // What the polite live region says: each stage that is under way or over, with its figure, and
+  // the test's message. It is written only when it changes, so each change is said once and the
+  // half-second looks say nothing new.
+  function announce(download, upload, message, t) {
+    var said = [];
+    [download, upload].forEach(function (seen) {
+      if (seen.state === "waiting") {
+        return;
+      }
+      var state = t[seen.state] + (seen.figure !== null ? " " + seen.figure + " Mbit/s" : "");
+      said.push(format(t.stageSaid, { stage: t[seen.stage.id], state: state }));
+    });
+    if (message) {
+      said.push(message);
+    }
+    setText("announcement", said.join(t.sentenceEnd));
   }
 
   // The last results, newest first, from history.csv:
@@ -434,6 +499,10 @@
     setText("history-latency", t.historyLatency);
     setText("history-outcome", t.outcome);
     setText("upgrade", t.upgrade);
+    setText("progress-name", t.progress);
+    setText("chart-table-second", t.secondColumn);
+    setText("chart-table-download", t.download + " (Mbit/s)");
+    setText("chart-table-upload", t.upload + " (Mbit/s)");
   }
 
   function refresh() {
@@ -466,8 +535,11 @@
     setClass("message", failed ? "error" : "");
     setText("message", message);
 
-    drawChart([{ points: download.points, colour: "#3fc1c9" },
-               { points: upload.points, colour: "#f6c177" }], t);
+    announce(download, upload, message, t);
+    var series = [{ name: "download", points: download.points, colour: "#3fc1c9" },
+                  { name: "upload", points: upload.points, colour: "#f6c177" }];
+    drawChart(series, t);
+    showChartTable(series, t);
     showHistory(t);
   }
 
