@@ -125,9 +125,17 @@ class Pages : public testing::ProgramFolderTest {
             return a == QString::fromStdString(expected);
         });
     }
+    // How many times the page has looked at the files.
+    int looksSoFar() {
+        return testing::pageValueWhen(*view_, QStringLiteral("String(window.looksAtTheFiles || 0)"),
+                                      [](const QString&) { return true; })
+            .toInt();
+    }
     // What the page shows after two more looks at the files.
     QString textAfterTwoLooks() {
-        QTest::qWait(1200);
+        const int looks = looksSoFar();
+        testing::pageValueWhen(*view_, QStringLiteral("String(window.looksAtTheFiles || 0)"),
+                               [looks](const QString& now) { return now.toInt() >= looks + 2; });
         return testing::pageTextWhen(*view_, [](const QString&) { return true; });
     }
 
@@ -384,19 +392,27 @@ TEST_F(Pages, PicturesAtMomentsOfATest) {
         putWorkspace(files);
         openIndex();
         textShowing({"%"});
-        QTest::qWait(1500);  // two more looks, and the painting of the last
-        const QImage picture = view_->grab().toImage();
+        textAfterTwoLooks();
+        // The painting follows the looks: wait for a picture with the page in it.
+        QImage picture;
+        QSet<QRgb> colours;
+        static_cast<void>(QTest::qWaitFor(
+            [&] {
+                picture = view_->grab().toImage();
+                colours.clear();
+                for (int y = 0; y < picture.height(); y += 7) {
+                    for (int x = 0; x < picture.width(); x += 7) {
+                        colours.insert(picture.pixel(x, y));
+                    }
+                }
+                return colours.size() > 20;
+            },
+            10000));
         const std::string path = (pictures / ("page-" + std::string(name) + ".png")).string();
         // Kept from a real display only (the same test runs under Xvfb), so that the two runs
         // never write one file at once.
         if (QGuiApplication::platformName() != QStringLiteral("offscreen")) {
             EXPECT_TRUE(picture.save(QString::fromStdString(path))) << path;
-        }
-        QSet<QRgb> colours;
-        for (int y = 0; y < picture.height(); y += 7) {
-            for (int x = 0; x < picture.width(); x += 7) {
-                colours.insert(picture.pixel(x, y));
-            }
         }
         EXPECT_GT(colours.size(), 20) << path << " looks empty";
     }
@@ -412,8 +428,6 @@ namespace {
 // remote picture or request the page might make is refused, and the page still reads its files.
 TEST_F(Pages, ThePagesForbidEverythingRemote) {
     for (const char* page : {"index.html", "download.html"}) {
-        // Before the view: an answer still on its way when the view goes is written here.
-        QString refused;
         QWebEngineView plainView;
         plainView.settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls,
                                            true);
@@ -430,12 +444,9 @@ TEST_F(Pages, ThePagesForbidEverythingRemote) {
                            "var img = new Image(); img.src = 'http://127.0.0.1:9/picture.png';"
                            "document.body.appendChild(img);"
                            "fetch('https://example.org/data').catch(function () {});"));
-        for (int i = 0; i < 50 && !refused.contains("connect-src"); ++i) {
-            QTest::qWait(100);
-            plainView.page()->runJavaScript(
-                QStringLiteral("window.refused.join(' ')"),
-                [&refused](const QVariant& v) { refused = v.toString(); });
-        }
+        const QString refused = testing::pageValueWhen(
+            plainView, QStringLiteral("window.refused.join(' ')"),
+            [](const QString& text) { return text.contains("connect-src"); });
         EXPECT_TRUE(refused.contains("img-src")) << page << ": " << refused.toStdString();
         EXPECT_TRUE(refused.contains("connect-src")) << page << ": " << refused.toStdString();
     }
