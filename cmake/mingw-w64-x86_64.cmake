@@ -10,5 +10,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# The test programs run under Debian's Wine (CTest puts it before each command).
+find_program(KESTOVA_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
+find_program(KESTOVA_WINE NAMES wine64 wine)
+if(KESTOVA_WINE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTOVA_WINE})
+endif()
 # Every program stands alone: no MinGW runtime DLLs beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

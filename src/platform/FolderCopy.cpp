@@ -13,6 +13,14 @@ std::filesystem::path pathOf(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
+// A name that starts with two separators: a network share or a "\\?\" name. Windows only: there
+// the library reads no such root, and on POSIX "//x" is "/x".
+bool offADriveLetter(const std::string& folder) {
+    constexpr bool windowsNames = std::filesystem::path::preferred_separator == L'\\';
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    return windowsNames && folder.size() >= 2 && separator(folder[0]) && separator(folder[1]);
+}
+
 }  // namespace
 
 bool copyWholeFile(const std::string& from, const std::string& to) {
@@ -34,13 +42,9 @@ bool copyWholeFile(const std::string& from, const std::string& to) {
 }
 
 std::string fullFolderPath(const std::string& folder) {
-    // A network name (\\server\share, \\?\ names) is already full, and the standard library
-    // of the Windows build would read it as a folder on the current drive: it stays as given, for
-    // entering the folder to judge it.
-    const auto separator = [](char c) {
-        return c == '/' || (std::filesystem::path::preferred_separator != '/' && c == '\\');
-    };
-    if (folder.size() >= 2 && separator(folder[0]) && separator(folder[1])) {
+    // Made canonical, such a name becomes a folder of the current drive (Z:\localhost\share
+    // under Wine): kept as given, it is refused where the program enters it.
+    if (offADriveLetter(folder)) {
         return folder;
     }
     std::error_code error;

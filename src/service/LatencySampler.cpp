@@ -36,6 +36,11 @@ LatencySeries LatencySampler::stop() {
     return std::exchange(series_, {});
 }
 
+std::size_t LatencySampler::samplesSoFar() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return series_.size();
+}
+
 void LatencySampler::sample(platform::IpEndpoint peer) {
     auto next = std::chrono::steady_clock::now() + period_;
     for (;;) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -27,12 +28,15 @@ class LatencySampler {
     // Ends the sampling and gives the series; later calls give an empty one.
     LatencySeries stop();
 
+    // How many samples the series holds so far: what a caller watching the sampling can see.
+    std::size_t samplesSoFar() const;
+
   private:
     void sample(platform::IpEndpoint peer);
 
     const std::chrono::milliseconds period_;
     const std::chrono::milliseconds timeout_;
-    std::mutex lock_;
+    mutable std::mutex lock_;
     std::condition_variable wake_;
     bool stopping_ = false;
     LatencySeries series_;

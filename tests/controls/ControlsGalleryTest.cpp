@@ -48,8 +48,14 @@ TEST(ControlsGallery, ThreeButtonsInFourLooksAndALink) {
         disabled->m_disabledLook = 1;
         disabled->setEnabled(false);
     }
-    QTest::qWait(50);
-    const QImage picture = window.grab().toImage();
+    // The hot faces follow once the pointer has rested a moment.
+    QImage picture;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            picture = window.grab().toImage();
+            return buttons[1]->currentFace() == CGdipButton::Face::Hot;
+        },
+        5000));
     EXPECT_EQ(buttons[1]->currentFace(), CGdipButton::Face::Hot);
     EXPECT_EQ(buttons[2]->currentFace(), CGdipButton::Face::Pressed);
     EXPECT_EQ(buttons[3]->currentFace(), CGdipButton::Face::Disabled);

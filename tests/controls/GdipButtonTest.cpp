@@ -106,9 +106,13 @@ TEST_F(ImageButton, LooksFollowThePointerThePressAndTheDisabledFlag) {
     shown();
     QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), button_->mapToGlobal(QPointF(5, 5)));
     QApplication::sendEvent(button_, &enter);
-    QTest::qWait(30);
-    shown();
-    EXPECT_EQ(button_->currentFace(), CGdipButton::Face::Hot);
+    // The hot face follows once the pointer has rested a moment.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [this] {
+            shown();
+            return button_->currentFace() == CGdipButton::Face::Hot;
+        },
+        5000));
 
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(button_, &leave);
@@ -123,8 +127,13 @@ TEST_F(ImageButton, LooksFollowThePointerThePressAndTheDisabledFlag) {
     button_->m_disabledLook = 1;
     button_->setEnabled(false);
     QApplication::sendEvent(button_, &enter);
-    QTest::qWait(30);
-    shown();
+    // The pointer resting on the disabled button never makes it hot.
+    EXPECT_FALSE(QTest::qWaitFor(
+        [this] {
+            shown();
+            return button_->currentFace() != CGdipButton::Face::Disabled;
+        },
+        100));
     EXPECT_EQ(button_->currentFace(), CGdipButton::Face::Disabled);
     button_->m_disabledLook = 0;
     button_->setEnabled(true);

@@ -50,6 +50,8 @@ TEST_F(ProgramFolder, AFolderOffADriveLetterIsRefusedWithWhy) {
         ASSERT_TRUE(error);
         EXPECT_NE(error->find("not on a drive letter"), std::string::npos) << *error;
         EXPECT_EQ(std::filesystem::current_path(), folder());
+        // The program enters the workspace by its full name: the same name, refused the same.
+        EXPECT_EQ(fullFolderPath(named), named);
     }
 }
 #endif

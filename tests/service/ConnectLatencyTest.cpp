@@ -5,10 +5,10 @@
 #include <chrono>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "platform/TcpSocket.h"
 #include "service/LatencySampler.h"
+#include "support/WaitUntil.h"
 
 namespace kestova {
 namespace {
@@ -82,18 +82,19 @@ TEST(SampleLatency, TakesTheSamplesOneSpacingApart) {
 TEST(LatencySampler, SamplesUntilStoppedAndNotWithoutAPeer) {
     std::optional<platform::TcpListener> listener = platform::TcpListener::listenOnLoopback(0);
     ASSERT_TRUE(listener);
+    LatencySampler nowhere(std::nullopt, 20ms, 2000ms);
     LatencySampler sampler(loopback(listener->port()), 20ms, 2000ms);
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(test::waitUntil([&sampler] { return sampler.samplesSoFar() >= 3; }));
     const LatencySeries series = sampler.stop();
-    EXPECT_GE(series.size(), 2U);
-    EXPECT_LE(series.size(), 300U / 20U);
+    EXPECT_GE(series.size(), 3U);
     for (const std::optional<double>& sample : series) {
         EXPECT_TRUE(sample);
     }
+    EXPECT_EQ(sampler.samplesSoFar(), 0U) << "the series is given once";
     EXPECT_TRUE(sampler.stop().empty()) << "the series is given once";
 
-    LatencySampler nowhere(std::nullopt, 20ms, 2000ms);
-    std::this_thread::sleep_for(60ms);
+    // While the other took its samples, the one without a peer took none.
+    EXPECT_EQ(nowhere.samplesSoFar(), 0U);
     EXPECT_TRUE(nowhere.stop().empty());
 }
 

@@ -130,7 +130,7 @@ TEST(HttpExchange, ANameLookupIsBounded) {
     // A lookup that takes 1.5 s: its helper runs on after the bound and says when it has ended.
     auto helperEnded = std::make_shared<std::atomic<bool>>(false);
     const auto slowResolver = [helperEnded](const std::string&, std::uint16_t port) {
-        std::this_thread::sleep_for(1500ms);
+        std::this_thread::sleep_for(1500ms);  // slow on purpose: the lookup the bound cuts off
         helperEnded->store(true);
         return std::vector<platform::IpEndpoint>{{"127.0.0.1", port}};
     };

@@ -1,34 +1,49 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 namespace kestova::testing {
 
-// What the script gives on the page (as text) once the condition holds, asking up to 20 s; the
-// last answer otherwise.
+// What the script gives on the page (as text) once the condition holds, asking again as each
+// answer arrives (or after a second without one: a page that navigates drops its questions), up
+// to 20 s; the last answer otherwise. An answer that arrives after the view has gone lands in
+// the shared state, never in this frame.
 inline QString pageValueWhen(QWebEngineView& view, const QString& script,
                              const std::function<bool(const QString&)>& condition) {
-    QString text;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        bool answered = false;
-        view.page()->runJavaScript(script, [&](const QVariant& result) {
-            text = result.toString();
-            answered = true;
-        });
-        for (int wait = 0; wait < 100 && !answered; ++wait) {
-            QTest::qWait(10);
-        }
-        if (condition(text)) {
-            return text;
-        }
-        QTest::qWait(200);
-    }
-    return text;
+    struct Asking {
+        QString text;
+        bool waiting = false;
+        bool holds = false;
+        bool over = false;  // the condition may speak of the caller's frame, gone by then
+    };
+    const auto asking = std::make_shared<Asking>();
+    QElapsedTimer asked;
+    static_cast<void>(QTest::qWaitFor(
+        [&] {
+            if (!asking->holds && (!asking->waiting || asked.hasExpired(1000))) {
+                asking->waiting = true;
+                asked.start();
+                view.page()->runJavaScript(script, [asking, condition](const QVariant& result) {
+                    if (asking->over) {
+                        return;
+                    }
+                    asking->text = result.toString();
+                    asking->holds = condition(asking->text);
+                    asking->waiting = false;
+                });
+            }
+            return asking->holds;
+        },
+        20000));
+    asking->over = true;
+    return asking->text;
 }
 
 // The text the page shows to the eye once the condition holds, asking up to 20 s; the last text

@@ -95,7 +95,8 @@ TEST(TestServiceConnections, AreBoundedAsAWhole) {
     const Clock::time_point trickleSince = Clock::now();
     platform::TcpSocket trickler = connectedTo(service.port());
     const std::string request = "GET /speedtest/test-ip.jsp HTTP/1.1\r\n\r\n";
-    // A byte every 100 ms, until the service has gone away.
+    // A byte every 100 ms, until the service has gone away: this client is slow on purpose, and
+    // its pauses are what the service's bound is tested against.
     for (std::size_t i = 0; i < request.size(); ++i) {
         if (trickler.sendAll(request.substr(i, 1), 1s) != platform::IoStatus::Ok) {
             break;
@@ -115,6 +116,8 @@ TEST(TestServiceConnections, StopIsHonouredWithinAFifthOfASecond) {
     auto service = std::make_unique<testing::RunningTestService>(config);
     platform::TcpSocket silent = connectedTo(service->port());
     static_cast<void>(silent.sendAll("GET /speedtest/test-ip.jsp HT", 1s));
+    // Time for the service to take the connection and read the half request: the service shows
+    // no sign of that from outside, so this pause stays; the assertion holds either way.
     std::this_thread::sleep_for(300ms);
     const Clock::time_point stopAt = Clock::now();
     service.reset();

@@ -131,9 +131,17 @@ class Pages : public testing::ProgramFolderTest {
             return a == QString::fromStdString(expected);
         });
     }
+    // How many times the page has looked at the files.
+    int looksSoFar() {
+        return testing::pageValueWhen(*view_, QStringLiteral("String(window.looksAtTheFiles || 0)"),
+                                      [](const QString&) { return true; })
+            .toInt();
+    }
     // What the page shows after two more looks at the files.
     QString textAfterTwoLooks() {
-        QTest::qWait(1200);
+        const int looks = looksSoFar();
+        testing::pageValueWhen(*view_, QStringLiteral("String(window.looksAtTheFiles || 0)"),
+                               [looks](const QString& now) { return now.toInt() >= looks + 2; });
         return testing::pageTextWhen(*view_, [](const QString&) { return true; });
     }
 
@@ -519,7 +527,7 @@ TEST_F(Pages, PicturesAtMomentsOfATest) {
         putWorkspace(files);
         openIndex();
         textShowing({"%"});
-        QTest::qWait(1500);  // two more looks, and the painting of the last
+        textAfterTwoLooks();
         for (const char* theme : kThemes) {
             setTheme(*view_, theme);
             // The look is painted once the page's corner has the look's background.
@@ -563,8 +571,6 @@ namespace {
 // remote picture or request the page might make is refused, and the page still reads its files.
 TEST_F(Pages, ThePagesForbidEverythingRemote) {
     for (const char* page : {"index.html", "download.html"}) {
-        // Before the view: an answer still on its way when the view goes is written here.
-        QString refused;
         QWebEngineView plainView;
         plainView.settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls,
                                            true);
@@ -581,12 +587,9 @@ TEST_F(Pages, ThePagesForbidEverythingRemote) {
                            "var img = new Image(); img.src = 'http://127.0.0.1:9/picture.png';"
                            "document.body.appendChild(img);"
                            "fetch('https://example.org/data').catch(function () {});"));
-        for (int i = 0; i < 50 && !refused.contains("connect-src"); ++i) {
-            QTest::qWait(100);
-            plainView.page()->runJavaScript(
-                QStringLiteral("window.refused.join(' ')"),
-                [&refused](const QVariant& v) { refused = v.toString(); });
-        }
+        const QString refused = testing::pageValueWhen(
+            plainView, QStringLiteral("window.refused.join(' ')"),
+            [](const QString& text) { return text.contains("connect-src"); });
         EXPECT_TRUE(refused.contains("img-src")) << page << ": " << refused.toStdString();
         EXPECT_TRUE(refused.contains("connect-src")) << page << ": " << refused.toStdString();
     }

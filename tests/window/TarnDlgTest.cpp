@@ -223,9 +223,8 @@ TEST_F(Window, RunsTestsByClicksAndShowsTheFigures) {
     CGdipButton& cancel = window->button(WindowButton::Cancel);
     const auto waitForEnd = [&] {
         EXPECT_EQ(window->testRun().waitForRunsToEnd(60s), std::optional<bool>(true));
-        for (int i = 0; i < 100 && !cancel.isEnabled(); ++i) {
-            QTest::qWait(20);  // the reset arrives as a queued call
-        }
+        // The reset arrives as a queued call.
+        EXPECT_TRUE(QTest::qWaitFor([&cancel] { return cancel.isEnabled(); }, 10000));
     };
 
     // Ready: the hold keeps the first run going until its buttons have been looked at.
@@ -418,10 +417,13 @@ TEST_F(Window, ClosingTheWindowDuringATestIsSafe) {
     QTest::mouseClick(&window->button(WindowButton::Start), Qt::LeftButton, {}, QPoint(90, 20));
     window.reset();
     std::filesystem::remove("iperf/recorded/hold");
-    for (int i = 0; i < 300 && fileBytes(workspace::kFinal) == "<missing>"; ++i) {
-        QTest::qWait(50);
-    }
-    QTest::qWait(100);
+    // The upload's status is the last thing the test writes.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [] {
+            return fileBytes(workspace::kUploadStatus) == "2" &&
+                   fileBytes(workspace::kFinal) != "<missing>";
+        },
+        15000));
     EXPECT_NE(fileBytes(workspace::kFinal), "<missing>");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
 }

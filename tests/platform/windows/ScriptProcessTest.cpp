@@ -14,6 +14,7 @@
 #include "platform/TextFile.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/TestData.h"
+#include "support/WaitUntil.h"
 
 namespace kestova::platform {
 namespace {
@@ -159,14 +160,16 @@ TEST_F(WindowsScript, EndingRunningScriptsEndsThemWithWhatTheyStarted) {
     }
     EXPECT_TRUE(running(pid));
     EXPECT_EQ(endRunningScripts(2s), 1u);
-    for (int i = 0; i < 100 && running(pid); ++i) {
-        std::this_thread::sleep_for(50ms);
-    }
-    EXPECT_FALSE(running(pid));
+    EXPECT_TRUE(test::waitUntil([pid] { return !running(pid); }, 5s));
     std::filesystem::remove("iperf/recorded/hold");
-    std::this_thread::sleep_for(1s);
-    // The held iperf3 was ended too: it never printed (the script may not have come as far as
-    // making its output file).
+    // The held iperf3 was ended too: let go, it would print within a second; it never does (the
+    // script may not have come as far as making its output file).
+    EXPECT_FALSE(test::waitUntil(
+        [] {
+            const std::string output = fileBytes("speedTest/dn_speed_0.txt");
+            return output != "" && output != "<missing>";
+        },
+        1s));
     const std::string output = fileBytes("speedTest/dn_speed_0.txt");
     EXPECT_TRUE(output == "" || output == "<missing>") << output;
     EXPECT_EQ(endRunningScripts(2s), 0u);

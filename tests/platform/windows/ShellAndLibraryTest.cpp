@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -10,6 +11,7 @@
 #include "platform/SharedLibrary.h"
 #include "platform/TextFile.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/WaitUntil.h"
 
 namespace kestova::platform {
 namespace {
@@ -25,9 +27,9 @@ TEST_F(WindowsShell, TheShellOpensWhatItIsGivenWithoutWaiting) {
     const std::u8string path = (folder() / "opened.bat").u8string();
     EXPECT_TRUE(openAddressDetached(std::string(path.begin(), path.end())));
     // The file is made by the redirection before the text comes.
-    for (int i = 0; i < 200 && readWholeFile("opened.txt").value_or("").empty(); ++i) {
-        std::this_thread::sleep_for(50ms);
-    }
+    EXPECT_TRUE(test::waitUntil(
+        [] { return readWholeFile("opened.txt") == std::optional<std::string>("opened\r\n"); },
+        10s));
     EXPECT_EQ(readWholeFile("opened.txt"), "opened\r\n");
     EXPECT_FALSE(openAddressDetached((folder() / "absent.bat").string()));
 }
