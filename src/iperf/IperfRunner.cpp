@@ -17,12 +17,9 @@ namespace {
 void runScript(std::string_view runnerName, const std::string& scriptPath,
                const std::string& outputPath, std::size_t index, std::chrono::milliseconds wait) {
     runLog() << "start run " << runnerName << " index:" << index << " " << currentTimestamp();
-    std::optional<platform::ChildProcess> script =
-        iperf::startScriptWritingInto(scriptPath, outputPath);
-    if (!script) {
+    if (iperf::runScriptUntilServed(scriptPath, outputPath, wait) == iperf::ScriptRun::NotStarted) {
         return;
     }
-    static_cast<void>(script->waitForExit(wait));
     runLog() << "end run " << runnerName << " index:" << index << " " << currentTimestamp();
 }
 

@@ -16,12 +16,12 @@ namespace {
 
 std::optional<double> runProbe(const std::string& scriptPath, const std::string& outputPath,
                                std::chrono::milliseconds wait) {
-    std::optional<platform::ChildProcess> probe =
-        startScriptWritingInto(platform::inCurrentFolder(scriptPath), outputPath);
-    if (!probe) {
+    const ScriptRun run =
+        runScriptUntilServed(platform::inCurrentFolder(scriptPath), outputPath, wait);
+    if (run == ScriptRun::NotStarted) {
         return std::nullopt;
     }
-    if (!probe->waitForExit(wait)) {
+    if (run == ScriptRun::StillRunning) {
         // A probe that outlasts its wait tells nothing; it must not share the line with the stage.
         platform::endRunningScripts();
         return std::nullopt;
