@@ -104,6 +104,7 @@ class TcpListener {
 
   private:
     TcpListener(int descriptor, std::uint16_t port) : fd_(descriptor), port_(port) {}
+    void closeDescriptor();
 
     int fd_ = -1;
     std::uint16_t port_ = 0;

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/SocketAddress.h"
+#include "platform/SocketLayer.h"
+
 namespace kestova::platform {
 namespace {
 
@@ -88,6 +91,40 @@ TEST(ResolveAll, GivesEveryAddressOnceInTheResolversOrder) {
         EXPECT_EQ(std::count(local.begin(), local.end(), local[k]), 1);
     }
 }
+
+// A numeric endpoint becomes a socket address and comes back as the same text and port, an
+// IPv4-mapped IPv6 address in its dotted form; a text that is no numeric address becomes none.
+struct AddressCase {
+    const char* name;
+    IpEndpoint endpoint;
+    std::optional<IpEndpoint> back;
+};
+
+class SocketAddresses : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(SocketAddresses, GoBackToTheirTextAndPort) {
+    const SocketLayer layer;
+    ASSERT_TRUE(layer.started());
+    const std::optional<SocketAddress> address = toSocketAddress(GetParam().endpoint);
+    ASSERT_EQ(address.has_value(), GetParam().back.has_value());
+    if (address) {
+        EXPECT_EQ((IpEndpoint{addressText(address->storage), portOf(address->storage)}),
+                  *GetParam().back);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SocketAddresses,
+    ::testing::Values(AddressCase{"ipv4", {"10.0.0.1", 5201}, IpEndpoint{"10.0.0.1", 5201}},
+                      AddressCase{"ipv6", {"2001:db8::1", 443}, IpEndpoint{"2001:db8::1", 443}},
+                      AddressCase{"ipv6_loopback", {"::1", 65535}, IpEndpoint{"::1", 65535}},
+                      AddressCase{
+                          "ipv4_mapped", {"::ffff:192.0.2.7", 80}, IpEndpoint{"192.0.2.7", 80}},
+                      AddressCase{"port_zero", {"127.0.0.1", 0}, IpEndpoint{"127.0.0.1", 0}},
+                      AddressCase{"bracketed", {"[::1]", 80}, std::nullopt},
+                      AddressCase{"host_name", {"localhost", 80}, std::nullopt},
+                      AddressCase{"empty", {"", 80}, std::nullopt}),
+    [](const ::testing::TestParamInfo<AddressCase>& one) { return one.param.name; });
 
 }  // namespace
 }  // namespace kestova::platform

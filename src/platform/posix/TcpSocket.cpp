@@ -1,18 +1,11 @@
 #include "platform/TcpSocket.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <utility>
 
+#include "platform/SocketAddress.h"
 #include "platform/posix/SocketWait.h"
 
 namespace kestova::platform {
@@ -21,58 +14,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The socket address of an endpoint; nothing when its text is no numeric address.
-struct SocketAddress {
-    sockaddr_storage storage{};
-    socklen_t length = 0;
-
-    // NOLINTBEGIN(cppcoreguidelines-pro-type-reinterpret-cast): the socket API's own shape
-    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
-    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
-    // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
-};
-
-std::optional<SocketAddress> toSocketAddress(const IpEndpoint& endpoint) {
-    SocketAddress result;
-    sockaddr_in v4{};
-    sockaddr_in6 v6{};
-    if (::inet_pton(AF_INET, endpoint.address.c_str(), &v4.sin_addr) == 1) {
-        v4.sin_family = AF_INET;
-        v4.sin_port = htons(endpoint.port);
-        std::memcpy(&result.storage, &v4, sizeof v4);
-        result.length = sizeof v4;
-    } else if (::inet_pton(AF_INET6, endpoint.address.c_str(), &v6.sin6_addr) == 1) {
-        v6.sin6_family = AF_INET6;
-        v6.sin6_port = htons(endpoint.port);
-        std::memcpy(&result.storage, &v6, sizeof v6);
-        result.length = sizeof v6;
-    } else {
-        return std::nullopt;
-    }
-    return result;
-}
-
-// The numeric text of a socket address; an IPv4-mapped IPv6 address in its dotted IPv4 form.
-std::string addressText(const sockaddr_storage& storage) {
-    char text[INET6_ADDRSTRLEN] = {};
-    if (storage.ss_family == AF_INET) {
-        sockaddr_in v4{};
-        std::memcpy(&v4, &storage, sizeof v4);
-        return ::inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text) ? text : "";
-    }
-    if (storage.ss_family == AF_INET6) {
-        sockaddr_in6 v6{};
-        std::memcpy(&v6, &storage, sizeof v6);
-        if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
-            return ::inet_ntop(AF_INET, &v6.sin6_addr.s6_addr[12], text, sizeof text) ? text : "";
-        }
-        return ::inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text) ? text : "";
-    }
-    return {};
-}
-
 int openStreamSocket(int family) {
     return ::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+}
+
+// Closes an open descriptor and marks it closed.
+void closeSocket(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
 }
 
 bool isTemporary(int error) {
@@ -100,11 +51,6 @@ IoStatus sendUntil(int fd, std::string_view bytes, Deadline nextDeadline) {
 
 }  // namespace
 
-bool isIpv6Address(const std::string& text) {
-    in6_addr address{};
-    return ::inet_pton(AF_INET6, text.c_str(), &address) == 1;
-}
-
 bool waitForSocket(int fd, short events, Clock::time_point deadline) {
     for (;;) {
         const auto left =
@@ -126,36 +72,6 @@ bool waitForSocket(int fd, short events, Clock::time_point deadline) {
     }
 }
 
-IpFamily familyOf(const IpEndpoint& endpoint) {
-    return endpoint.address.find(':') != std::string::npos ? IpFamily::V6 : IpFamily::V4;
-}
-
-std::vector<IpEndpoint> resolveAll(const std::string& host, std::uint16_t port) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* results = nullptr;
-    std::vector<IpEndpoint> found;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &results) != 0) {
-        return found;
-    }
-    for (const addrinfo* entry = results; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6) {
-            continue;
-        }
-        sockaddr_storage storage{};
-        std::memcpy(&storage, entry->ai_addr,
-                    std::min<std::size_t>(entry->ai_addrlen, sizeof storage));
-        IpEndpoint endpoint{addressText(storage), port};
-        if (!endpoint.address.empty() &&
-            std::find(found.begin(), found.end(), endpoint) == found.end()) {
-            found.push_back(std::move(endpoint));
-        }
-    }
-    ::freeaddrinfo(results);
-    return found;
-}
-
 std::optional<TcpSocket> TcpSocket::open(IpFamily family) {
     const int fd = openStreamSocket(family == IpFamily::V6 ? AF_INET6 : AF_INET);
     if (fd < 0) {
@@ -164,25 +80,8 @@ std::optional<TcpSocket> TcpSocket::open(IpFamily family) {
     return TcpSocket(fd);
 }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-    if (this != &other) {
-        closeDescriptor();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-TcpSocket::~TcpSocket() {
-    closeDescriptor();
-}
-
 void TcpSocket::closeDescriptor() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    closeSocket(fd_);
 }
 
 IoStatus TcpSocket::connect(const IpEndpoint& peer, std::chrono::milliseconds timeout) {
@@ -251,10 +150,6 @@ std::string TcpSocket::peerAddress() const {
     return addressText(address.storage);
 }
 
-std::optional<TcpListener> TcpListener::listenOnLoopback(std::uint16_t port) {
-    return listenOn("127.0.0.1", port);
-}
-
 std::optional<TcpListener> TcpListener::listenOn(const std::string& addressText,
                                                  std::uint16_t port) {
     std::optional<SocketAddress> address = toSocketAddress(IpEndpoint{addressText, port});
@@ -277,37 +172,11 @@ std::optional<TcpListener> TcpListener::listenOn(const std::string& addressText,
         ::close(fd);
         return std::nullopt;
     }
-    std::uint16_t bound = 0;
-    if (address->storage.ss_family == AF_INET6) {
-        sockaddr_in6 v6{};
-        std::memcpy(&v6, &address->storage, sizeof v6);
-        bound = ntohs(v6.sin6_port);
-    } else {
-        sockaddr_in v4{};
-        std::memcpy(&v4, &address->storage, sizeof v4);
-        bound = ntohs(v4.sin_port);
-    }
-    return TcpListener(fd, bound);
+    return TcpListener(fd, portOf(address->storage));
 }
 
-TcpListener::TcpListener(TcpListener&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), port_(other.port_) {}
-
-TcpListener& TcpListener::operator=(TcpListener&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = std::exchange(other.fd_, -1);
-        port_ = other.port_;
-    }
-    return *this;
-}
-
-TcpListener::~TcpListener() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
+void TcpListener::closeDescriptor() {
+    closeSocket(fd_);
 }
 
 std::optional<TcpSocket> TcpListener::accept(std::chrono::milliseconds timeout) {
