@@ -60,7 +60,8 @@ std::optional<bool> waitForTheTest(kestova::TestRun& testRun) {
 }
 
 // Without a window: start-up as the window does it, then Start once. Exit status 2, with one line
-// on standard error and nothing touched, where other users could change what the scripts run; 0
+// on standard error and nothing touched, where other users could change what the scripts run (in
+// a user's own workspace made just now); 0
 // when both stages completed, 1 otherwise; 3, with one line on standard error, where Start would
 // open the upgrade page (nothing is measured and no page is opened: nobody may be there to see it).
 // With --json the run log goes to standard error and standard output holds the result document
@@ -133,6 +134,19 @@ int runBesideTheHolder(int argc, char** argv, const kestova::CommandLineOptions&
     return runWithWindow(argc, argv, WindowStart{&options, workspace.c_str(), true});
 }
 
+// Others could change what the scripts in the workspace run: nothing there is touched, not even
+// the lock file. Without a window the program says why in one line, with one the window shows it
+// in a message; either way it ends with status 2.
+int refuseUntrustedWorkspace(int argc, char** argv, const kestova::CommandLineOptions& options,
+                             const std::string& workspace, const std::string& untrusted) {
+    if (options.noWindow) {
+        std::cerr << "kestova-speedtest: " << untrusted << "\n";
+        return kestova::kExitCannotStart;
+    }
+    return runWithWindow(argc, argv,
+                         WindowStart{&options, workspace.c_str(), false, untrusted.c_str()});
+}
+
 // Takes the workspace for the program's whole life: made first when it is the user's own and
 // missing, then locked before anything else is written in it. A lock file that cannot be made
 // (a read-only folder given by --workdir) leaves the program unlocked: it can write nothing there
@@ -179,6 +193,9 @@ int main(int argc, char** argv) {
         return kestova::kExitCannotStart;
     }
     const kestova::workspace::Workspace& workspace = *choice.workspace;
+    if (const auto untrusted = kestova::workspace::whyScriptsMayNotRunIn(workspace.folder)) {
+        return refuseUntrustedWorkspace(argc, argv, *parsed.options, workspace.folder, *untrusted);
+    }
     kestova::platform::FolderLock::Outcome outcome{};
     std::string error;
     // Held until main returns; the system lets it go at any other end.

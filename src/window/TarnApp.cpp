@@ -79,16 +79,18 @@ int CTarnApp::ShowRunningProgram(int argc, char** argv, const std::string& works
 }
 
 int CTarnApp::InitInstance(int argc, char** argv, const kestova::CommandLineOptions& options,
-                           const std::string& workspace) {
+                           const std::string& workspace, const char* refusal) {
     prepareWebEngineEnvironment();
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QString::fromLatin1(kSettingsKey));
     QCoreApplication::setApplicationName(QStringLiteral("Kestova Connection Speed Test"));
 
-    // Where other users could change what the test runs, the window says so instead of starting;
-    // nothing of the program folder is touched.
+    // Where other users could change what the test runs (as the program found before it took the
+    // workspace, or as the workspace is now), the window says so instead of starting; nothing of
+    // the program folder is touched.
     if (const std::optional<std::string> untrusted =
-            kestova::workspace::whyScriptsMayNotRunHere()) {
+            refusal != nullptr ? std::optional<std::string>(refusal)
+                               : kestova::workspace::whyScriptsMayNotRunHere()) {
         QString text = QString::fromStdString(*untrusted);
         text[0] = text[0].toUpper();
         MessageBox::warning(nullptr, QCoreApplication::applicationName(), text);

@@ -8,5 +8,5 @@ extern "C" __attribute__((visibility("default"))) int kestovaRunWindow(int argc,
     if (start->workspaceTaken) {
         return application.ShowRunningProgram(argc, argv, start->workspace);
     }
-    return application.InitInstance(argc, argv, *start->options, start->workspace);
+    return application.InitInstance(argc, argv, *start->options, start->workspace, start->refusal);
 }

@@ -12,4 +12,7 @@ namespace kestova::workspace {
 // script; the iperf folder or the iperf3 client that the scripts run.
 std::optional<std::string> whyScriptsMayNotRunHere();
 
+// The same for the program folder given by its path, before the program has entered it.
+std::optional<std::string> whyScriptsMayNotRunIn(const std::string& programFolder);
+
 }  // namespace kestova::workspace

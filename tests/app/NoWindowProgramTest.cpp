@@ -412,7 +412,8 @@ class NoWindowProgramInALooseFolder : public testing::ProgramUnderTest,
                                       public ::testing::WithParamInterface<LoosePlace> {};
 
 // Others could change what the scripts are or run: the program says so in one line, ends with
-// status 2 and touches nothing, though the service grants a server.
+// status 2 and touches nothing, not even the workspace's lock file, though the service grants a
+// server.
 TEST_P(NoWindowProgramInALooseFolder, EndsWithStatusTwoAndStartsNoScript) {
     const LoosePlace& place = GetParam();
     if (place.mode == 0) {
@@ -442,6 +443,7 @@ TEST_P(NoWindowProgramInALooseFolder, EndsWithStatusTwoAndStartsNoScript) {
     EXPECT_EQ(fileBytes("runDownloadIperf_0.sh"), "<missing>");
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "<missing>");
     EXPECT_EQ(fileBytes(workspace::kVersionStatus), "<missing>");
+    EXPECT_EQ(fileBytes(workspace::kLockFile), "<missing>");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -217,8 +217,8 @@ TEST_F(WindowProgram, EscapeMidTestLeavesTheTestRunningToItsReport) {
 }
 
 // A program folder that other users can write: the window shows why in a message instead of
-// starting (no start-up, no status file), and once the message is answered the program ends with
-// status 2.
+// starting (no start-up, no status file, no lock file), and once the message is answered the
+// program ends with status 2.
 TEST_F(WindowProgram, AFolderOthersCanWriteShowsWhyInsteadOfStarting) {
     testing::RunningTestService service(config_);
     ASSERT_EQ(::chmod(folder().c_str(), 0777), 0);
@@ -235,6 +235,7 @@ TEST_F(WindowProgram, AFolderOthersCanWriteShowsWhyInsteadOfStarting) {
     EXPECT_EQ(program_.get(), 2) << fileBytes("runlog.txt");
     EXPECT_EQ(fileBytes(workspace::kVersionStatus), "<missing>");
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "<missing>");
+    EXPECT_EQ(fileBytes(workspace::kLockFile), "<missing>");
 }
 
 // Closing the window after the test while its report is still on its way: the window goes at
