@@ -102,9 +102,12 @@ class ProgramUnderTest : public ProgramFolderTest {
 
     // The same as a process of its own, for a test that signals it; its process id.
     int spawnProgram(const std::string& arguments) {
-        const std::string command = "exec " + (folder() / "kestova-speedtest").string() +
-                                    " --no-window " + arguments + " > " +
-                                    (folder() / "runlog.txt").string() + " 2>&1";
+        return spawnShell("exec " + (folder() / "kestova-speedtest").string() + " --no-window " +
+                          arguments + " > " + (folder() / "runlog.txt").string() + " 2>&1");
+    }
+
+    // The shell command as a process of its own; its process id.
+    static int spawnShell(const std::string& command) {
         std::vector<char*> argv = {const_cast<char*>("sh"), const_cast<char*>("-c"),
                                    const_cast<char*>(command.c_str()), nullptr};
         pid_t pid = -1;

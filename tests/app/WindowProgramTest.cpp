@@ -2,7 +2,6 @@
 // xdotool with real key presses and clicks.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -174,7 +173,27 @@ class WindowProgram : public testing::ProgramUnderTest {
 
     void pressEscape() { xdotool("windowfocus --sync " + windowId() + " key Escape"); }
 
+    // Escape until the program has ended; its exit status, or -1 when it still runs after 30 s
+    // (the test's end then ends it).
+    int endWithEscape() {
+        const bool ended = becomes(
+            [this] {
+                pressEscape();
+                return !programRunning();
+            },
+            30s);
+        return ended ? program_.get() : -1;
+    }
+
     const std::string& display() const { return display_; }
+
+    // Two real iperf3 servers, which the test service (config_) grants; they run until the test
+    // has ended.
+    const std::array<testing::IperfServer, 2>& grantTwoServers() {
+        servers_.emplace();
+        config_ = grantingServers({&(*servers_)[0], &(*servers_)[1]});
+        return *servers_;
+    }
 
     tools::TestServiceConfig config_;
     std::future<int> program_;
@@ -182,6 +201,19 @@ class WindowProgram : public testing::ProgramUnderTest {
   private:
     std::unique_ptr<platform::ChildProcess> xServer_;
     std::string display_;
+    std::optional<std::array<testing::IperfServer, 2>> servers_;
+};
+
+// The same with the real iperf3 client in place of the stand-in, for tests against real servers.
+class WindowProgramWithRealIperf : public WindowProgram {
+  protected:
+    void SetUp() override {
+        WindowProgram::SetUp();
+        std::filesystem::remove(workspace::kIperfClient);
+        std::filesystem::create_symlink(
+            std::filesystem::read_symlink(std::string(KESTOVA_DIST_DIR) + "/iperf/iperf3"),
+            workspace::kIperfClient);
+    }
 };
 
 // Escape while the test runs does nothing: the test runs on to its report, and once the buttons
@@ -206,13 +238,7 @@ TEST_F(WindowProgram, EscapeMidTestLeavesTheTestRunningToItsReport) {
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
 
-    EXPECT_TRUE(becomes(
-        [this] {
-            pressEscape();
-            return !programRunning();
-        },
-        30s));
-    EXPECT_EQ(program_.get(), 0) << fileBytes("runlog.txt");
+    EXPECT_EQ(endWithEscape(), 0) << fileBytes("runlog.txt");
     EXPECT_NE(fileBytes(workspace::kFinal), "<missing>");
 }
 
@@ -277,36 +303,22 @@ struct EndCase {
     int expectedStatus;  // the negated signal when the signal itself ended the program
 };
 
-class ProgramEnd : public WindowProgram, public ::testing::WithParamInterface<EndCase> {
+class ProgramEnd : public WindowProgramWithRealIperf,
+                   public ::testing::WithParamInterface<EndCase> {
   protected:
-    void SetUp() override {
-        WindowProgram::SetUp();
-        std::filesystem::remove(workspace::kIperfClient);
-        std::filesystem::create_symlink(
-            std::filesystem::read_symlink(std::string(KESTOVA_DIST_DIR) + "/iperf/iperf3"),
-            workspace::kIperfClient);
-    }
-
     // The program itself, not a wrapper, so that the signal reaches it; its process id.
     int spawnProgramItself(bool window, std::uint16_t servicePort) {
-        const std::string command =
+        return spawnShell(
             (window ? "DISPLAY=" + display() + " QT_QPA_PLATFORM=xcb " : std::string()) + "exec " +
             (folder() / "kestova-speedtest").string() + (window ? "" : " --no-window") +
             " --short-pauses --service 127.0.0.1:" + std::to_string(servicePort) + " > " +
-            (folder() / "runlog.txt").string() + " 2>&1";
-        std::vector<char*> argv = {const_cast<char*>("sh"), const_cast<char*>("-c"),
-                                   const_cast<char*>(command.c_str()), nullptr};
-        pid_t pid = -1;
-        EXPECT_EQ(::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ), 0);
-        return pid;
+            (folder() / "runlog.txt").string() + " 2>&1");
     }
 };
 
 TEST_P(ProgramEnd, EndsTheClientsAndSendsNoReport) {
     const EndCase& c = GetParam();
-    testing::IperfServer first;
-    testing::IperfServer second;
-    config_ = grantingServers({&first, &second});
+    const auto& [first, second] = grantTwoServers();
     config_.reportLog = (folder() / "reports.txt").string();
     testing::RunningTestService service(config_);
     // A client that another test left behind at a port since reused is not this program's.
@@ -370,16 +382,9 @@ struct SecondCase {
     bool secondWindow;
 };
 
-class SecondProgram : public WindowProgram, public ::testing::WithParamInterface<SecondCase> {
+class SecondProgram : public WindowProgramWithRealIperf,
+                      public ::testing::WithParamInterface<SecondCase> {
   protected:
-    void SetUp() override {
-        WindowProgram::SetUp();
-        std::filesystem::remove(workspace::kIperfClient);
-        std::filesystem::create_symlink(
-            std::filesystem::read_symlink(std::string(KESTOVA_DIST_DIR) + "/iperf/iperf3"),
-            workspace::kIperfClient);
-    }
-
     // The second program, its outputs in second.txt; its exit status.
     std::future<int> startSecondProgram(bool window, std::uint16_t servicePort) {
         const std::string command =
@@ -413,9 +418,7 @@ class SecondProgram : public WindowProgram, public ::testing::WithParamInterface
 
 TEST_P(SecondProgram, EndsWithoutTouchingTheFirstOnesTest) {
     const SecondCase& c = GetParam();
-    testing::IperfServer first;
-    testing::IperfServer second;
-    config_ = grantingServers({&first, &second});
+    grantTwoServers();
     std::atomic<bool> released{false};
     std::atomic<int> connections{0};
     tools::ScriptedService service([&](const std::string& head) {
@@ -480,13 +483,7 @@ TEST_P(SecondProgram, EndsWithoutTouchingTheFirstOnesTest) {
         ASSERT_TRUE(waitForFile(workspace::kUploadStatus, "2", 120s)) << fileBytes("runlog.txt");
         ASSERT_TRUE(
             test::waitUntil([] { return fileBytes(workspace::kFinal) != "<missing>"; }, 60s));
-        EXPECT_TRUE(becomes(
-            [this] {
-                pressEscape();
-                return !programRunning();
-            },
-            30s));
-        EXPECT_EQ(program_.get(), 0) << fileBytes("runlog.txt");
+        EXPECT_EQ(endWithEscape(), 0) << fileBytes("runlog.txt");
     } else {
         EXPECT_EQ(firstProgram.get(), 0) << fileBytes("runlog.txt");
     }
