@@ -8,8 +8,10 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +21,7 @@
 #include "service/ReplyBody.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/RunningTestService.h"
+#include "support/WaitUntil.h"
 #include "tools/test_service/TestServiceAnswers.h"
 #include "tools/test_service/TestServiceLoop.h"
 
@@ -34,6 +37,34 @@ std::string bodyOf(const ServiceEndpoint& endpoint, const std::string& requestLi
 }
 
 using TestService = testing::ProgramFolderTest;
+
+// True once the one IPv4 connection to the local port has carried every byte its client sent
+// and the serving program has read them all: the client's side has nothing left unacknowledged
+// and the service's side nothing left unread (the kernel's own queues, from /proc/net/tcp).
+bool everyByteReadBy(std::uint16_t port) {
+    const auto portOf = [](const std::string& address) {  // "0100007F:1F90"
+        return static_cast<std::uint16_t>(
+            std::stoul(address.substr(address.find(':') + 1), nullptr, 16));
+    };
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);  // the heading
+    bool clientDone = false;
+    bool serviceDone = false;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues;
+        fields >> slot >> local >> remote >> state >> queues;
+        if (state != "01" || queues.size() != 17) {  // established; "tx_queue:rx_queue"
+            continue;
+        }
+        const bool sendQueueEmpty = std::stoul(queues.substr(0, 8), nullptr, 16) == 0;
+        const bool receiveQueueEmpty = std::stoul(queues.substr(9), nullptr, 16) == 0;
+        clientDone = clientDone || (portOf(remote) == port && sendQueueEmpty);
+        serviceDone = serviceDone || (portOf(local) == port && receiveQueueEmpty);
+    }
+    return clientDone && serviceDone;
+}
 
 TEST_F(TestService, AnswersTheFourRequests) {
     const std::string reportLog = (folder() / "reports.txt").string();
@@ -115,10 +146,9 @@ TEST(TestServiceConnections, StopIsHonouredWithinAFifthOfASecond) {
     config.connectionBound = 60s;
     auto service = std::make_unique<testing::RunningTestService>(config);
     platform::TcpSocket silent = connectedTo(service->port());
-    static_cast<void>(silent.sendAll("GET /speedtest/test-ip.jsp HT", 1s));
-    // Time for the service to take the connection and read the half request: the service shows
-    // no sign of that from outside, so this pause stays; the assertion holds either way.
-    std::this_thread::sleep_for(300ms);
+    ASSERT_EQ(silent.sendAll("GET /speedtest/test-ip.jsp HT", 1s), platform::IoStatus::Ok);
+    // The service has taken the connection and read the half request: it waits for the rest.
+    ASSERT_TRUE(test::waitUntil([&] { return everyByteReadBy(service->port()); }, 10s));
     const Clock::time_point stopAt = Clock::now();
     service.reset();
     EXPECT_LT(Clock::now() - stopAt, 200ms);
