@@ -37,10 +37,7 @@ class Faults : public testing::ProgramUnderTest {
         }
     }
 
-    void useStandInIperf() {
-        std::filesystem::remove(workspace::kIperfClient);
-        testing::installStandInIperf();
-    }
+    void useStandInIperf() { testing::installStandInIperf(); }
 
     static std::string serviceOption(std::uint16_t port) {
         return "--short-pauses --service 127.0.0.1:" + std::to_string(port);
@@ -126,6 +123,20 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      kNoService}),
     [](const auto& param) { return std::string(param.param.name); });
+
+// The copied program folder's client is a link to an iperf3 elsewhere (the system's): the stand-in
+// takes the link's place and leaves what it pointed to as it was.
+TEST_F(Faults, TheStandInReplacesTheClientsLinkNotWhatItPointsTo) {
+    putFile("elsewhere-iperf3", "the system's own");
+    std::filesystem::remove(workspace::kIperfClient);
+    std::filesystem::create_symlink(std::filesystem::absolute("elsewhere-iperf3"),
+                                    workspace::kIperfClient);
+    useStandInIperf();
+    EXPECT_EQ(fileBytes("elsewhere-iperf3"), "the system's own");
+    EXPECT_FALSE(std::filesystem::is_symlink(workspace::kIperfClient));
+    EXPECT_EQ(fileBytes(workspace::kIperfClient),
+              fileBytes(testing::testDataPath("iperf3/stand-in-iperf3.sh").string()));
+}
 
 TEST_F(Faults, AServiceThatGoesAwayBeforeTheReportLosesOnlyTheReport) {
     useStandInIperf();

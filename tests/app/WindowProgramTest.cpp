@@ -66,7 +66,6 @@ class WindowProgram : public testing::ProgramUnderTest {
     void SetUp() override {
         ProgramUnderTest::SetUp();
         startXServer();
-        std::filesystem::remove(workspace::kIperfClient);
         testing::installStandInIperf();
         config_.latestVersion = fileBytes(workspace::kLocalVersion);
         config_.servers = {"127.0.0.1:" + testing::kRecordedPorts[0]};

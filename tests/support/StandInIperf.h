@@ -16,6 +16,9 @@ inline const std::vector<std::string> kRecordedPorts = {"25301", "25302", "25303
 // of the three servers, chosen by port. While iperf/recorded/hold exists it waits.
 inline void installStandInIperf() {
     std::filesystem::create_directories("iperf/recorded");
+    // A copied program folder's client is a link to the system's iperf3: copying over it would
+    // write through the link and, as root, replace the system's own.
+    std::filesystem::remove(workspace::kIperfClient);
     std::filesystem::copy_file(testDataPath("iperf3/stand-in-iperf3.sh"), workspace::kIperfClient,
                                std::filesystem::copy_options::overwrite_existing);
     std::filesystem::permissions(workspace::kIperfClient, std::filesystem::perms::owner_all);
