@@ -33,20 +33,34 @@ END_BOUND_S = 10
 
 ENGLISH_TITLE = "Kestova Connection Speed Test"
 CHINESE_TITLE = "凱斯沃寬速度測試"
-LINK = ("link", "Powered by iPerf3")
+ENGLISH_LINK = "Opens the iperf project page, https://iperf.fr/, in your web browser"
+CHINESE_LINK = "在網頁瀏覽器中開啟 iperf 專案網頁 https://iperf.fr/"
 
-# Each case: the locale, whether the service offers a newer version, and what the window holds:
-# its own role and name, and (role, name) of each of its controls, the hidden Restart button
-# included (the web view is the window's client area, a filler around the page's own document).
+
+def window_holding(title, start, restart, close, link_description):
+    """The window as a screen reader should find it: its role and name, and the role, name and
+    description of each of its controls and whether it can be pressed, the hidden Restart button
+    included (the web view is the window's client area, a filler around the page's own
+    document)."""
+    return (("dialog", title), [
+        ("push button", start, "", True),
+        ("push button", restart, "", True),
+        ("push button", close, "", True),
+        ("link", "Powered by iPerf3", link_description, True),
+        ("filler", title, "", False),
+    ])
+
+
+# Each case: the locale, whether the service offers a newer version, and the window.
 CASES = [
-    ("english", "en_US.UTF-8", False, ("dialog", ENGLISH_TITLE),
-     [("push button", "Start"), ("push button", "Restart test"), ("push button", "Close"), LINK, ("filler", ENGLISH_TITLE)]),
-    ("english_upgrade", "en_GB.UTF-8", True, ("dialog", ENGLISH_TITLE),
-     [("push button", "Update"), ("push button", "Update"), ("push button", "Close"), LINK, ("filler", ENGLISH_TITLE)]),
-    ("chinese", "zh_TW.UTF-8", False, ("dialog", CHINESE_TITLE),
-     [("push button", "開始測試"), ("push button", "重新測試"), ("push button", "關閉"), LINK, ("filler", CHINESE_TITLE)]),
-    ("chinese_upgrade", "zh_HK.UTF-8", True, ("dialog", CHINESE_TITLE),
-     [("push button", "更新"), ("push button", "更新"), ("push button", "關閉"), LINK, ("filler", CHINESE_TITLE)]),
+    ("english", "en_US.UTF-8", False,
+     window_holding(ENGLISH_TITLE, "Start", "Restart test", "Close", ENGLISH_LINK)),
+    ("english_upgrade", "en_GB.UTF-8", True,
+     window_holding(ENGLISH_TITLE, "Update", "Update", "Close", ENGLISH_LINK)),
+    ("chinese", "zh_TW.UTF-8", False,
+     window_holding(CHINESE_TITLE, "開始測試", "重新測試", "關閉", CHINESE_LINK)),
+    ("chinese_upgrade", "zh_HK.UTF-8", True,
+     window_holding(CHINESE_TITLE, "更新", "更新", "關閉", CHINESE_LINK)),
 ]
 
 
@@ -185,9 +199,9 @@ class Tree:
                                    CALL_TIMEOUT_MS, None)
         return reply.unpack()[0]
 
-    def name(self, node):
+    def property(self, node, name):
         reply = self.bus.call_sync(node[0], node[1], "org.freedesktop.DBus.Properties", "Get",
-                                   GLib.Variant("(ss)", (ACCESSIBLE, "Name")),
+                                   GLib.Variant("(ss)", (ACCESSIBLE, name)),
                                    GLib.VariantType("(v)"), Gio.DBusCallFlags.NONE,
                                    CALL_TIMEOUT_MS, None)
         return reply.unpack()[0]
@@ -198,8 +212,22 @@ class Tree:
     def role(self, node):
         return self.call(node, "GetRoleName", "(s)")
 
-    def described(self, node):
-        return (self.role(node), self.name(node))
+    def pressable(self, node):
+        """True when a screen reader can press the node (one of its actions is Press)."""
+        try:
+            reply = self.bus.call_sync(node[0], node[1], "org.a11y.atspi.Action", "GetActions",
+                                       None, GLib.VariantType("(a(sss))"),
+                                       Gio.DBusCallFlags.NONE, CALL_TIMEOUT_MS, None)
+        except GLib.Error:
+            return False  # not something to act on
+        return any(action[0] == "Press" for action in reply.unpack()[0])
+
+    def window(self, node):
+        return (self.role(node), self.property(node, "Name"))
+
+    def control(self, node):
+        return (self.role(node), self.property(node, "Name"), self.property(node, "Description"),
+                self.pressable(node))
 
     def windows(self):
         """Each top-level window of every application: its (role, name) and its children's."""
@@ -207,8 +235,8 @@ class Tree:
         for application in self.children((REGISTRY, ROOT_PATH)):
             try:
                 for window in self.children(application):
-                    found.append((self.described(window),
-                                  [self.described(c) for c in self.children(window)]))
+                    found.append((self.window(window),
+                                  [self.control(c) for c in self.children(window)]))
             except GLib.Error:
                 continue  # an application that went away, or does not answer yet
         return found
@@ -229,7 +257,7 @@ def read_window(tree, window, controls, seen):
 
 
 def run_case(case, program_folder, service_binary, work):
-    name, locale, upgrade, window, controls = case
+    name, locale, upgrade, (window, controls) = case
     processes = Processes()
     try:
         session = start_session_bus(processes)
