@@ -143,12 +143,16 @@ def start_session_bus(processes):
     return address
 
 
+def connect(address):
+    """A connection to the message bus at the address."""
+    return Gio.DBusConnection.new_for_address_sync(
+        address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
+        | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+
+
 def accessibility_bus_address(session_address):
     """Starts the accessibility bus on the session bus; its address, once it answers."""
-    session = Gio.DBusConnection.new_for_address_sync(
-        session_address,
-        Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION,
-        None, None)
+    session = connect(session_address)
 
     def address():
         try:
@@ -188,10 +192,7 @@ class Tree:
     """The accessibility tree as read over the accessibility bus."""
 
     def __init__(self, address):
-        self.bus = Gio.DBusConnection.new_for_address_sync(
-            address,
-            Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
-            | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+        self.bus = connect(address)
 
     def call(self, node, method, reply_type):
         reply = self.bus.call_sync(node[0], node[1], ACCESSIBLE, method, None,
