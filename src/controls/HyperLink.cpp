@@ -1,5 +1,7 @@
 #include "controls/HyperLink.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFontMetrics>
@@ -27,8 +29,55 @@ int openAddressOnDesktop(const QString& address) {
                                                                 : CHyperLink::kNotFound;
 }
 
+namespace {
+
+// What a screen reader sees of the link: a label would be static text, and its text (blank for a
+// link laid over a picture's caption) its name. Here it is a link, named by its accessible name,
+// whose press action follows it.
+class HyperLinkAccessible : public QAccessibleWidget {
+  public:
+    explicit HyperLinkAccessible(CHyperLink* link) : QAccessibleWidget(link, QAccessible::Link) {}
+
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Value) {
+            return link()->address();
+        }
+        return QAccessibleWidget::text(kind);
+    }
+
+    QStringList actionNames() const override {
+        return QStringList(pressAction()) + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& action) override {
+        if (action == pressAction()) {
+            link()->Follow();
+        } else {
+            QAccessibleWidget::doAction(action);
+        }
+    }
+
+  private:
+    CHyperLink* link() const { return static_cast<CHyperLink*>(widget()); }
+};
+
+QAccessibleInterface* hyperLinkAccessibleFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String("CHyperLink") && object != nullptr && object->isWidgetType()) {
+        return new HyperLinkAccessible(static_cast<CHyperLink*>(object));
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 CHyperLink::CHyperLink(const QString& text, QWidget* parent)
     : QLabel(text, parent), m_opener(openAddressOnDesktop) {
+    // Once per process, before any link is asked for its accessible interface.
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(hyperLinkAccessibleFactory);
+        return true;
+    }();
+    static_cast<void>(factoryInstalled);
     m_trackTimer.setInterval(100);
     connect(&m_trackTimer, &QTimer::timeout, this, &CHyperLink::checkPointerLeft);
     setMouseTracking(true);
@@ -150,12 +199,12 @@ void CHyperLink::checkPointerLeft() {
 
 void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
-        clicked();
+        Follow();
     }
     QLabel::mouseReleaseEvent(event);
 }
 
-void CHyperLink::clicked() {
+void CHyperLink::Follow() {
     m_pointerInside = 0;
     const int result = OpenAddress(m_address);
     m_wasOpened = result > 32 ? 1 : 0;

@@ -11,7 +11,8 @@
 
 // A label that is a web link: link colours, an underline by its mode, a hand cursor, and a click
 // that opens its address in the user's web browser (the desktop's opener first, then the default
-// browser's own command), with a beep and a message when neither works.
+// browser's own command), with a beep and a message when neither works. Screen readers see a link
+// (its accessible name and description are the owner's to set) whose press action opens it.
 class CHyperLink : public QLabel {
     Q_OBJECT
 
@@ -33,6 +34,8 @@ class CHyperLink : public QLabel {
 
     // Opens the address; a shell-style result, above 32 when it was opened.
     int OpenAddress(const QString& address);
+    // Follows the link as a click does: opens its address, or beeps and says why not.
+    void Follow();
     // The message of a failed open, for the code it gave.
     static QString failureMessage(int code);
 
@@ -59,7 +62,6 @@ class CHyperLink : public QLabel {
     void PreSubclassWindow();
     void LoadFallbackPointer();
     void checkPointerLeft();
-    void clicked();
     void ReportOpenFailure(int code);
 
     int m_pointerInside = 0;

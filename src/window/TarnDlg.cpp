@@ -21,6 +21,49 @@ namespace {
 
 constexpr const char* kIperfProjectAddress = "https://iperf.fr/";
 
+// What a button picture says, for the button's accessible name: a screen reader reads out the
+// words a sighted user sees on it.
+QString captionOfPicture(unsigned pictureId) {
+    switch (pictureId) {
+        case 169:
+            return QStringLiteral("開始測試");
+        case 173:
+            return QStringLiteral("重新測試");
+        case 171:
+            return QStringLiteral("關閉");
+        case 184:
+            return QStringLiteral("更新");
+        case 174:
+            return QStringLiteral("Start");
+        case 172:
+            return QStringLiteral("Restart test");
+        case 170:
+            return QStringLiteral("Close");
+        case 181:
+            return QStringLiteral("Update");
+        default:
+            return {};
+    }
+}
+
+// The button shows the picture and is named by its caption.
+void showPicture(CGdipButton& button, unsigned pictureId) {
+    button.LoadImageResource(pictureId);
+    button.setAccessibleName(captionOfPicture(pictureId));
+}
+
+// The powered-by link is named by the caption of the background picture it lies over, which is
+// the same in both languages; its description says where it leads, in the window's language.
+void namePoweredByLink(CHyperLink& link, kestova::DisplayLanguage language) {
+    link.setAccessibleName(QStringLiteral("Powered by iPerf3"));
+    link.setAccessibleDescription(
+        language == kestova::DisplayLanguage::Chinese
+            ? QStringLiteral("在網頁瀏覽器中開啟 iperf 專案網頁 %1")
+                  .arg(QString::fromLatin1(kIperfProjectAddress))
+            : QStringLiteral("Opens the iperf project page, %1, in your web browser")
+                  .arg(QString::fromLatin1(kIperfProjectAddress)));
+}
+
 // The scale at which the window fits the screen's free area, its title bar included: 1 where the
 // reference size fits, smaller (the same both ways) where it does not.
 double scaleToFit(const QWidget& window) {
@@ -96,9 +139,9 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
     setTabOrder(m_cancelButton, m_startButton);
     setTabOrder(m_startButton, m_restartButton);
     setTabOrder(m_restartButton, m_poweredByLink);
-    m_startButton->setAccessibleName(QStringLiteral("start"));
-    m_restartButton->setAccessibleName(QStringLiteral("Restart"));
-    m_cancelButton->setAccessibleName(QStringLiteral("cancel"));
+    // The view is named after the page it shows, in the page's language.
+    connect(m_browser, &QWebEngineView::titleChanged, m_browser,
+            [this](const QString& title) { m_browser->setAccessibleName(title); });
 
     connect(m_startButton, &QAbstractButton::clicked, this, &CTarnDlg::OnBnClickedStart);
     connect(m_restartButton, &QAbstractButton::clicked, this, &CTarnDlg::OnBnClickedRestart);
@@ -133,6 +176,7 @@ bool CTarnDlg::OnInitDialog() {
     m_poweredByLink->SetAddress(QString::fromLatin1(kIperfProjectAddress));
     m_poweredByLink->SetUnderlineMode(CHyperLink::UnderlineNever);
     m_poweredByLink->SetPointer(QCursor(Qt::PointingHandCursor));
+    namePoweredByLink(*m_poweredByLink, m_facts.language);
     startVersionCheck();
     return true;
 }
@@ -170,13 +214,13 @@ void CTarnDlg::showPage() {
 void CTarnDlg::loadButtonImages() {
     const bool update = m_facts.updateOffered();
     if (m_facts.language == kestova::DisplayLanguage::Chinese) {
-        m_startButton->LoadImageResource(update ? 184 : 169);
-        m_restartButton->LoadImageResource(update ? 184 : 173);
-        m_cancelButton->LoadImageResource(171);
+        showPicture(*m_startButton, update ? 184 : 169);
+        showPicture(*m_restartButton, update ? 184 : 173);
+        showPicture(*m_cancelButton, 171);
     } else {
-        m_startButton->LoadImageResource(update ? 181 : 174);
-        m_restartButton->LoadImageResource(update ? 181 : 172);
-        m_cancelButton->LoadImageResource(170);
+        showPicture(*m_startButton, update ? 181 : 174);
+        showPicture(*m_restartButton, update ? 181 : 172);
+        showPicture(*m_cancelButton, 170);
     }
 }
 

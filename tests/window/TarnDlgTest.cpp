@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QColor>
 #include <QElapsedTimer>
@@ -168,6 +169,116 @@ INSTANTIATE_TEST_SUITE_P(Cases, StartUpChoices,
                                                        {174, 172, 170},
                                                        true}),
                          [](const auto& param) { return std::string(param.param.name); });
+
+// What a screen reader finds among the window's children: every control, by the words its
+// picture shows, in the window's language, with its role; the names follow the version check's
+// pictures.
+struct AccessibleNamesCase {
+    const char* name;
+    const char* languageCode;
+    const char* latestVersion;
+    std::array<const char*, 3> buttons;  // start, Restart, cancel
+    const char* page;
+    const char* linkDescription;
+};
+
+class AccessibleNames : public Window, public ::testing::WithParamInterface<AccessibleNamesCase> {};
+
+// The window's own child that stands for the widget, or nothing.
+QAccessibleInterface* accessibleChildFor(QWidget& window, QObject& control) {
+    QAccessibleInterface* root = QAccessible::queryAccessibleInterface(&window);
+    for (int i = 0; root != nullptr && i < root->childCount(); ++i) {
+        QAccessibleInterface* child = root->child(i);
+        if (child != nullptr && child->object() == &control) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+TEST_P(AccessibleNames, NameEveryControlByWhatItShows) {
+    const AccessibleNamesCase& c = GetParam();
+    values_.language = {true, toUtf16LeWithNul(c.languageCode)};
+    tools::TestServiceConfig config;
+    config.latestVersion = c.latestVersion;
+    testing::RunningTestService service(config);
+    std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
+    // The Restart button, hidden until a test has ended, is in the tree all the same.
+    // The page gives its title in its language once it has read the language.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&window, &c] { return window->browser().accessibleName() == QString::fromUtf8(c.page); },
+        30000));
+
+    struct Expected {
+        QObject* control;
+        const char* name;
+        QAccessible::Role role;
+    };
+    const std::array<Expected, 5> controls{{
+        {&window->button(WindowButton::Start), c.buttons[0], QAccessible::Button},
+        {&window->button(WindowButton::Restart), c.buttons[1], QAccessible::Button},
+        {&window->button(WindowButton::Cancel), c.buttons[2], QAccessible::Button},
+        {&window->poweredByLink(), "Powered by iPerf3", QAccessible::Link},
+        {&window->browser(), c.page, QAccessible::Client},
+    }};
+    for (const Expected& each : controls) {
+        QAccessibleInterface* found = accessibleChildFor(*window, *each.control);
+        ASSERT_NE(found, nullptr) << each.name;
+        EXPECT_EQ(found->text(QAccessible::Name).toStdString(), each.name);
+        EXPECT_EQ(found->role(), each.role) << each.name;
+    }
+    QAccessibleInterface* link = accessibleChildFor(*window, window->poweredByLink());
+    EXPECT_EQ(link->text(QAccessible::Description).toStdString(), c.linkDescription);
+    EXPECT_EQ(link->text(QAccessible::Value).toStdString(), "https://iperf.fr/");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AccessibleNames,
+    ::testing::Values(
+        AccessibleNamesCase{"english",
+                            "0409",
+                            "1.0.0",
+                            {"Start", "Restart test", "Close"},
+                            "Kestova Connection Speed Test",
+                            "Opens the iperf project page, https://iperf.fr/, in your web browser"},
+        AccessibleNamesCase{"english_upgrade",
+                            "0409",
+                            "2.0.0",
+                            {"Update", "Update", "Close"},
+                            "Kestova Connection Speed Test",
+                            "Opens the iperf project page, https://iperf.fr/, in your web browser"},
+        AccessibleNamesCase{"chinese",
+                            "0404",
+                            "1.0.0",
+                            {"開始測試", "重新測試", "關閉"},
+                            "凱斯沃寬速度測試",
+                            "在網頁瀏覽器中開啟 iperf 專案網頁 https://iperf.fr/"},
+        AccessibleNamesCase{"chinese_upgrade",
+                            "0C04",
+                            "2.0.0",
+                            {"更新", "更新", "關閉"},
+                            "凱斯沃寬速度測試",
+                            "在網頁瀏覽器中開啟 iperf 專案網頁 https://iperf.fr/"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// The powered-by link's press action, as a screen reader calls it, opens the link's address.
+TEST_F(Window, ThePoweredByLinksPressActionOpensIt) {
+    tools::TestServiceConfig config;
+    config.latestVersion = "1.0.0";
+    testing::RunningTestService service(config);
+    std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
+    QString opened;
+    window->poweredByLink().setOpener([&opened](const QString& address) {
+        opened = address;
+        return CHyperLink::kOpened;
+    });
+    QAccessibleInterface* link = accessibleChildFor(*window, window->poweredByLink());
+    ASSERT_NE(link, nullptr);
+    ASSERT_NE(link->actionInterface(), nullptr);
+    link->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(opened.toStdString(), "https://iperf.fr/");
+    EXPECT_TRUE(window->poweredByLink().wasOpened());
+}
 
 TEST_F(Window, IsAFixedWindowWithTheControlsInTheirPlaces) {
     tools::TestServiceConfig config;

@@ -486,6 +486,8 @@
   }
 
   function showTexts(t) {
+    // The page's title in its language: the window names the page after it for screen readers.
+    document.title = t.title;
     setText("title", t.title);
     setText("download-name", t.download);
     setText("upload-name", t.upload);
