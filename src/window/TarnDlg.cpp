@@ -1,5 +1,6 @@
 #include "window/TarnDlg.h"
 
+#include <QChildEvent>
 #include <QDir>
 #include <QGuiApplication>
 #include <QMetaObject>
@@ -92,10 +93,12 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
                            "document.documentElement.classList.add('%1');")
                 .arg(pageLookOf(palette())));
     });
-    setTabOrder(m_browser, m_cancelButton);
-    setTabOrder(m_cancelButton, m_startButton);
-    setTabOrder(m_startButton, m_restartButton);
-    setTabOrder(m_restartButton, m_poweredByLink);
+    // The page is the first tab stop and has the focus when the window opens. The web engine
+    // makes the page's surface (the view's focus proxy) later, at the end of the window's tab
+    // order; it is put back in the page's place as it comes.
+    m_browser->setFocusPolicy(Qt::StrongFocus);
+    m_browser->installEventFilter(this);
+    keepTabOrder();
     m_startButton->setAccessibleName(QStringLiteral("start"));
     m_restartButton->setAccessibleName(QStringLiteral("Restart"));
     m_cancelButton->setAccessibleName(QStringLiteral("cancel"));
@@ -134,7 +137,29 @@ bool CTarnDlg::OnInitDialog() {
     m_poweredByLink->SetUnderlineMode(CHyperLink::UnderlineNever);
     m_poweredByLink->SetPointer(QCursor(Qt::PointingHandCursor));
     startVersionCheck();
+    // The page, the first tab stop, has the focus when the window comes to the front.
+    m_browser->setFocus(Qt::OtherFocusReason);
     return true;
+}
+
+void CTarnDlg::keepTabOrder() {
+    setTabOrder(m_browser, m_cancelButton);
+    setTabOrder(m_cancelButton, m_startButton);
+    setTabOrder(m_startButton, m_restartButton);
+    setTabOrder(m_restartButton, m_poweredByLink);
+    // The focus given to the view before its surface was there goes on to the surface.
+    if (focusWidget() == m_browser && m_browser->focusProxy() != nullptr) {
+        m_browser->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+bool CTarnDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_browser && event->type() == QEvent::ChildAdded &&
+        static_cast<QChildEvent*>(event)->child()->isWidgetType()) {
+        // After the engine has made the new surface the view's focus proxy.
+        QMetaObject::invokeMethod(this, &CTarnDlg::keepTabOrder, Qt::QueuedConnection);
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void CTarnDlg::startVersionCheck() {
