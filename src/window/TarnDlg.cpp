@@ -1,6 +1,5 @@
 #include "window/TarnDlg.h"
 
-#include <QChildEvent>
 #include <QDir>
 #include <QGuiApplication>
 #include <QMetaObject>
@@ -93,12 +92,14 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
                            "document.documentElement.classList.add('%1');")
                 .arg(pageLookOf(palette())));
     });
-    // The page is the first tab stop and has the focus when the window opens. The web engine
-    // makes the page's surface (the view's focus proxy) later, at the end of the window's tab
-    // order; it is put back in the page's place as it comes.
+    // The page is the first tab stop. Until the web engine has made the page's surface (the
+    // view's focus proxy, which it puts at the end of the window's tab order, the view with it)
+    // the view has no focus of its own, so the window would open with the focus on a button.
     m_browser->setFocusPolicy(Qt::StrongFocus);
-    m_browser->installEventFilter(this);
-    keepTabOrder();
+    setTabOrder(m_browser, m_cancelButton);
+    setTabOrder(m_cancelButton, m_startButton);
+    setTabOrder(m_startButton, m_restartButton);
+    setTabOrder(m_restartButton, m_poweredByLink);
     m_startButton->setAccessibleName(QStringLiteral("start"));
     m_restartButton->setAccessibleName(QStringLiteral("Restart"));
     m_cancelButton->setAccessibleName(QStringLiteral("cancel"));
@@ -137,29 +138,10 @@ bool CTarnDlg::OnInitDialog() {
     m_poweredByLink->SetUnderlineMode(CHyperLink::UnderlineNever);
     m_poweredByLink->SetPointer(QCursor(Qt::PointingHandCursor));
     startVersionCheck();
-    // The page, the first tab stop, has the focus when the window comes to the front.
+    // The page, the first tab stop, has the focus when the window comes to the front; it goes
+    // on to the page's surface when the engine makes it.
     m_browser->setFocus(Qt::OtherFocusReason);
     return true;
-}
-
-void CTarnDlg::keepTabOrder() {
-    setTabOrder(m_browser, m_cancelButton);
-    setTabOrder(m_cancelButton, m_startButton);
-    setTabOrder(m_startButton, m_restartButton);
-    setTabOrder(m_restartButton, m_poweredByLink);
-    // The focus given to the view before its surface was there goes on to the surface.
-    if (focusWidget() == m_browser && m_browser->focusProxy() != nullptr) {
-        m_browser->setFocus(Qt::OtherFocusReason);
-    }
-}
-
-bool CTarnDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_browser && event->type() == QEvent::ChildAdded &&
-        static_cast<QChildEvent*>(event)->child()->isWidgetType()) {
-        // After the engine has made the new surface the view's focus proxy.
-        QMetaObject::invokeMethod(this, &CTarnDlg::keepTabOrder, Qt::QueuedConnection);
-    }
-    return QDialog::eventFilter(watched, event);
 }
 
 void CTarnDlg::startVersionCheck() {

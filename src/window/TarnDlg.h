@@ -65,16 +65,12 @@ class CTarnDlg : public QDialog, public kestova::WindowOperations {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void startVersionCheck();
     void showVersionCheck(kestova::VersionCheckResult result);
     void showPage();
     void loadButtonImages();
-    // Tab walks the page, cancel, start, Restart and the link, in that order, the page's own
-    // surface included once the web engine has made it.
-    void keepTabOrder();
     // A rectangle of the reference layout at the window's scale.
     QRect scaled(const QRect& atReference) const;
 
