@@ -403,8 +403,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, KeyPresses,
                                            KeyPressCase{"space_on_link", Qt::Key_Space, true}),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// A whole test by keyboard alone: Tab until Start has the focus, then its key; the figures come
-// and Restart is shown, in both languages.
+// Whole tests by keyboard alone: Tab until Start has the focus, then its key; the figures come
+// and Restart is shown; Restart the same way, then Close; in both languages.
 struct KeyboardRunCase {
     const char* name;
     const char* languageCode;
@@ -413,7 +413,7 @@ struct KeyboardRunCase {
 
 class KeyboardRun : public Window, public ::testing::WithParamInterface<KeyboardRunCase> {};
 
-TEST_P(KeyboardRun, TabsToStartAndRunsATest) {
+TEST_P(KeyboardRun, TabsToStartRestartAndClose) {
     const KeyboardRunCase& c = GetParam();
     values_.language = {true, toUtf16LeWithNul(c.languageCode)};
     testing::RunningTestService service(installRecordedStandInServers());
@@ -432,6 +432,26 @@ TEST_P(KeyboardRun, TabsToStartAndRunsATest) {
     EXPECT_TRUE(testing::pageTextWhen(window->browser(), [](const QString& t) {
                     return t.contains("40942.00") && t.contains("42955.00");
                 }).contains("42955.00"));
+
+    // Restart the same way; while the run holds both buttons disabled the focus stays in the
+    // window, and the keys go on working once they are back.
+    CGdipButton& restart = window->button(WindowButton::Restart);
+    CGdipButton& cancel = window->button(WindowButton::Cancel);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return restart.isEnabled() && cancel.isEnabled(); }, 10000));
+    ASSERT_TRUE(tabUntil(restart));
+    putFile("iperf/recorded/hold", "");
+    pressOnFocused(c.key);
+    EXPECT_TRUE(QTest::qWaitFor([&cancel] { return !cancel.isEnabled(); }, 10000));
+    EXPECT_FALSE(restart.isEnabled());
+    EXPECT_TRUE(QApplication::focusWidget() != nullptr &&
+                QApplication::focusWidget()->window() == window.get());
+    std::filesystem::remove("iperf/recorded/hold");
+    EXPECT_EQ(window->testRun().waitForRunsToEnd(60s), std::optional<bool>(true));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return restart.isEnabled() && cancel.isEnabled(); }, 10000));
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
+    ASSERT_TRUE(tabUntil(cancel));
+    pressOnFocused(c.key);
+    EXPECT_TRUE(QTest::qWaitFor([&window] { return !window->isVisible(); }, 10000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, KeyboardRun,
