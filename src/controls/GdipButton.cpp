@@ -1,10 +1,13 @@
 #include "controls/GdipButton.h"
 
 #include <QEnterEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
 #include "controls/ColourMatrix.h"
+#include "controls/FocusRing.h"
 #include "controls/MemDC.h"
 
 CGdipButton::CGdipButton(QWidget* parent) : QAbstractButton(parent) {
@@ -117,6 +120,9 @@ void CGdipButton::paintEvent(QPaintEvent* /*event*/) {
     }
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(0, 0, face(m_currentFace));
+    if (showsFocusRing()) {
+        drawFocusRing(painter, rect());
+    }
 }
 
 void CGdipButton::enterEvent(QEnterEvent* event) {
@@ -143,4 +149,21 @@ void CGdipButton::markHovering() {
 void CGdipButton::mouseDoubleClickEvent(QMouseEvent* event) {
     // A quick second click presses the button again.
     mousePressEvent(event);
+}
+
+void CGdipButton::keyPressEvent(QKeyEvent* event) {
+    // Enter presses the focused button as Space does; a held key presses it once.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (!event->isAutoRepeat()) {
+            click();
+        }
+        event->accept();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
+}
+
+void CGdipButton::focusInEvent(QFocusEvent* event) {
+    m_focusRing = showsFocusRingAfter(event->reason(), m_focusRing);
+    QAbstractButton::focusInEvent(event);
 }

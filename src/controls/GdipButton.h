@@ -10,7 +10,8 @@
 // A push button that shows one PNG picture over what its parent shows under it, with four looks
 // made from that one picture: normal, pressed (one pixel right and down), hot (brighter, while the
 // pointer rests on it) and disabled (grey, half transparent). The looks are made once, on the
-// first paint that finds a picture; every later paint copies one of them.
+// first paint that finds a picture; every later paint copies one of them. Space and Enter press
+// it from the keyboard, and a ring over the look shows the keyboard's focus.
 class CGdipButton : public QAbstractButton {
     Q_OBJECT
 
@@ -35,12 +36,16 @@ class CGdipButton : public QAbstractButton {
     bool facesBuilt() const { return m_facesBuilt != 0; }
     Face currentFace() const { return m_currentFace; }
     const QImage& face(Face which) const;
+    // True while the button has the focus the keyboard brought, and shows its ring.
+    bool showsFocusRing() const { return m_focusRing && hasFocus(); }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
   private:
     void buildFaces(QPainter& target);
@@ -51,6 +56,7 @@ class CGdipButton : public QAbstractButton {
     int m_facesBuilt = 0;
     int m_hovering = 0;
     int m_tracking = 0;
+    bool m_focusRing = false;
     std::unique_ptr<CGdiPlusBitmapResource> m_image;
     unsigned m_imageId = 0;
     double m_pictureScale = 1.0;

@@ -4,11 +4,14 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFocusEvent>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
 
+#include "controls/FocusRing.h"
 #include "controls/MessageBox.h"
 #include "platform/ChildProcess.h"
 #include "platform/DefaultBrowser.h"
@@ -81,6 +84,7 @@ CHyperLink::CHyperLink(const QString& text, QWidget* parent)
     m_trackTimer.setInterval(100);
     connect(&m_trackTimer, &QTimer::timeout, this, &CHyperLink::checkPointerLeft);
     setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
     PreSubclassWindow();
 }
 
@@ -171,6 +175,10 @@ void CHyperLink::paintEvent(QPaintEvent* event) {
     colours.setColor(QPalette::WindowText, currentColour());
     setPalette(colours);
     QLabel::paintEvent(event);
+    if (showsFocusRing()) {
+        QPainter painter(this);
+        drawFocusRing(painter, rect());
+    }
 }
 
 void CHyperLink::mouseMoveEvent(QMouseEvent* event) {
@@ -202,6 +210,24 @@ void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
         Follow();
     }
     QLabel::mouseReleaseEvent(event);
+}
+
+void CHyperLink::keyPressEvent(QKeyEvent* event) {
+    // Enter and Space open the link as a click does; a held key opens it once.
+    const int key = event->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+        if (!event->isAutoRepeat()) {
+            Follow();
+        }
+        event->accept();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void CHyperLink::focusInEvent(QFocusEvent* event) {
+    m_focusRing = showsFocusRingAfter(event->reason(), m_focusRing);
+    QLabel::focusInEvent(event);
 }
 
 void CHyperLink::Follow() {

@@ -12,7 +12,8 @@
 // A label that is a web link: link colours, an underline by its mode, a hand cursor, and a click
 // that opens its address in the user's web browser (the desktop's opener first, then the default
 // browser's own command), with a beep and a message when neither works. Screen readers see a link
-// (its accessible name and description are the owner's to set) whose press action opens it.
+// (its accessible name and description are the owner's to set) whose press action opens it. It is
+// a tab stop: Enter or Space opens it as a click does, and a ring shows the keyboard's focus.
 class CHyperLink : public QLabel {
     Q_OBJECT
 
@@ -48,6 +49,8 @@ class CHyperLink : public QLabel {
     bool wasOpened() const { return m_wasOpened != 0; }
     const QString& address() const { return m_address; }
     const std::optional<QCursor>& pointer() const { return m_pointer; }
+    // True while the link has the focus the keyboard brought, and shows its ring.
+    bool showsFocusRing() const { return m_focusRing && hasFocus(); }
 
     QColor m_colourNormal{0, 0, 238};
     QColor m_colourVisited{85, 26, 139};
@@ -57,6 +60,8 @@ class CHyperLink : public QLabel {
     void paintEvent(QPaintEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
   private:
     void PreSubclassWindow();
@@ -68,6 +73,7 @@ class CHyperLink : public QLabel {
     int m_wasOpened = 0;
     int m_underlineMode = UnderlineOnHover;
     int m_fitToText = 1;
+    bool m_focusRing = false;
     QString m_address;
     QFont m_underlinedFont;
     QFont m_plainFont;

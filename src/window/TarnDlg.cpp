@@ -135,6 +135,10 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
                            "document.documentElement.classList.add('%1');")
                 .arg(pageLookOf(palette())));
     });
+    // The page is the first tab stop. Until the web engine has made the page's surface (the
+    // view's focus proxy, which it puts at the end of the window's tab order, the view with it)
+    // the view has no focus of its own, so the window would open with the focus on a button.
+    m_browser->setFocusPolicy(Qt::StrongFocus);
     setTabOrder(m_browser, m_cancelButton);
     setTabOrder(m_cancelButton, m_startButton);
     setTabOrder(m_startButton, m_restartButton);
@@ -178,6 +182,9 @@ bool CTarnDlg::OnInitDialog() {
     m_poweredByLink->SetPointer(QCursor(Qt::PointingHandCursor));
     namePoweredByLink(*m_poweredByLink, m_facts.language);
     startVersionCheck();
+    // The page, the first tab stop, has the focus when the window comes to the front; it goes
+    // on to the page's surface when the engine makes it.
+    m_browser->setFocus(Qt::OtherFocusReason);
     return true;
 }
 

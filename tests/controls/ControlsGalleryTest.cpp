@@ -1,5 +1,6 @@
 // A window holding the three buttons in their four looks and a link, saved as a picture for a
-// person to look at (build/screenshots/controls.png).
+// person to look at (build/screenshots/controls.png), and again with the keyboard's focus ring on
+// the first button and on the link (controls-focus-button.png, controls-focus-link.png).
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -61,6 +62,18 @@ TEST(ControlsGallery, ThreeButtonsInFourLooksAndALink) {
     EXPECT_EQ(buttons[3]->currentFace(), CGdipButton::Face::Disabled);
     QDir().mkpath(QStringLiteral("screenshots"));
     EXPECT_TRUE(picture.save(QStringLiteral("screenshots/controls.png")));
+
+    // The window's activation gives the first button the focus, without the keyboard: the link
+    // takes it first, so that the button's comes by Tab.
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    for (const auto& [control, name] :
+         {std::pair<QWidget*, const char*>{link, "screenshots/controls-focus-link.png"},
+          std::pair<QWidget*, const char*>{buttons[0], "screenshots/controls-focus-button.png"}}) {
+        control->setFocus(Qt::TabFocusReason);
+        EXPECT_TRUE(QTest::qWaitFor([control = control] { return control->hasFocus(); }, 5000));
+        EXPECT_TRUE(window.grab().toImage().save(QString::fromLatin1(name)));
+    }
 }
 
 }  // namespace

@@ -4,13 +4,16 @@
 
 #include <QApplication>
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 #include <cstdlib>
+#include <string>
 
 #include "controls/ColourMatrix.h"
 #include "controls/GdiPlusBitmap.h"
+#include "support/FocusRingCheck.h"
 
 namespace {
 
@@ -153,6 +156,79 @@ TEST_F(ImageButton, TwoQuickClicksAreTwoClicks) {
                         Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(button_, &release);
     EXPECT_EQ(clicks.count(), 2);
+}
+
+// The focus ring over the button where it stands in the window: drawn when the keyboard brings
+// the focus, over the normal and the disabled look alike, standing out 3:1 from what it covers
+// all round; not after a click; gone with the focus.
+struct FocusRingCase {
+    const char* name;
+    Qt::FocusReason reason;
+    int disabledLook;
+    unsigned picture;
+    bool ring;
+};
+
+class ButtonFocusRing : public ::testing::TestWithParam<FocusRingCase> {};
+
+TEST_P(ButtonFocusRing, ShowsTheKeyboardsFocus) {
+    const FocusRingCase& c = GetParam();
+    kestova::testing::BackgroundPictureParent window;
+    window.resize(1200, 853);
+    auto* elsewhere = new QWidget(&window);  // holds the focus before and after
+    elsewhere->setFocusPolicy(Qt::StrongFocus);
+    elsewhere->setGeometry(0, 0, 10, 10);
+    auto* button = new CGdipButton(&window);
+    button->setGeometry(398, 788, 183, 42);
+    button->LoadImageResource(c.picture);
+    button->m_disabledLook = c.disabledLook;
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    elsewhere->setFocus(Qt::TabFocusReason);
+    const auto shown = [button] {
+        return button->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    const QImage unfocused = shown();
+
+    button->setFocus(c.reason);
+    ASSERT_TRUE(QTest::qWaitFor([button] { return button->hasFocus(); }, 5000));
+    const QImage focused = shown();
+    EXPECT_EQ(button->showsFocusRing(), c.ring);
+    EXPECT_EQ(kestova::testing::ringStandsOut(unfocused, focused), c.ring);
+    if (!c.ring) {
+        EXPECT_EQ(focused, unfocused);
+    }
+    // Only the border changes: the face inside the ring is as it was.
+    EXPECT_EQ(focused.copy(4, 4, 175, 34), unfocused.copy(4, 4, 175, 34));
+
+    elsewhere->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(shown(), unfocused);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ButtonFocusRing,
+    ::testing::Values(FocusRingCase{"tab_start", Qt::TabFocusReason, 0, 174, true},
+                      FocusRingCase{"shift_tab_close", Qt::BacktabFocusReason, 0, 170, true},
+                      FocusRingCase{"tab_disabled_look", Qt::TabFocusReason, 1, 174, true},
+                      FocusRingCase{"tab_chinese_restart", Qt::TabFocusReason, 0, 173, true},
+                      FocusRingCase{"click", Qt::MouseFocusReason, 0, 174, false}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(ImageButton, EnterAndSpacePressTheFocusedButtonOnce) {
+    QSignalSpy clicks(button_, &QAbstractButton::clicked);
+    parent_.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&parent_));
+    button_->setFocus(Qt::TabFocusReason);
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        QTest::keyClick(button_, key);
+    }
+    EXPECT_EQ(clicks.count(), 3);
+    // A held key repeats, and still presses once.
+    QTest::keyPress(button_, Qt::Key_Return);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(button_, &repeat);
+    EXPECT_EQ(clicks.count(), 4);
 }
 
 TEST(ImageButtonWithoutPicture, ShowsOnlyTheBackgroundAndStillWorks) {

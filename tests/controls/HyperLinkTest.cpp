@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTest>
 #include <string>
 #include <vector>
 
 #include "controls/MessageBox.h"
+#include "support/FocusRingCheck.h"
 
 namespace {
 
@@ -92,6 +94,60 @@ TEST_F(Link, AFailedOpenBeepsAndSaysWhy) {
     EXPECT_EQ(messages_[0],
               "Kestova Connection Speed Test|Unable to open hyperlink:\n\nThe specified file was "
               "not found.");
+}
+
+// Enter and Space open the focused link as a click does; a held key opens it once.
+TEST_F(Link, EnterAndSpaceOpenTheFocusedLinkOnce) {
+    std::vector<QString> opened;
+    link_->setOpener([&opened](const QString& address) {
+        opened.push_back(address);
+        return CHyperLink::kOpened;
+    });
+    parent_.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&parent_));
+    link_->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(link_->hasFocus());
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        QTest::keyClick(link_, key);
+    }
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(link_, &repeat);
+    QTest::keyClick(link_, Qt::Key_A);  // any other key does nothing
+    EXPECT_EQ(opened, std::vector<QString>(3, QStringLiteral("iperf.fr")));
+    EXPECT_TRUE(link_->wasOpened());
+}
+
+// The link of the window, 73 spaces over the picture's caption, is a tab stop with a ring that
+// stands out 3:1 all round from the picture when the keyboard brings the focus, and none after a
+// click.
+TEST(LinkFocusRing, ShowsTheKeyboardsFocusOverTheCaption) {
+    for (const auto& [reason, ring] :
+         {std::pair{Qt::TabFocusReason, true}, std::pair{Qt::BacktabFocusReason, true},
+          std::pair{Qt::MouseFocusReason, false}}) {
+        kestova::testing::BackgroundPictureParent window;
+        window.resize(1200, 853);
+        auto* elsewhere = new QWidget(&window);
+        elsewhere->setFocusPolicy(Qt::StrongFocus);
+        elsewhere->setGeometry(0, 0, 10, 10);
+        auto* link = new CHyperLink(QString(73, QLatin1Char(' ')), &window);
+        link->setGeometry(990, 834, 210, 20);
+        link->SetAddress(QStringLiteral("https://iperf.fr/"));
+        EXPECT_EQ(link->focusPolicy(), Qt::StrongFocus);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        elsewhere->setFocus(Qt::TabFocusReason);
+        const auto shown = [link] {
+            return link->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        };
+        const QImage unfocused = shown();
+        link->setFocus(reason);
+        ASSERT_TRUE(QTest::qWaitFor([link] { return link->hasFocus(); }, 5000));
+        EXPECT_EQ(link->showsFocusRing(), ring) << reason;
+        EXPECT_EQ(kestova::testing::ringStandsOut(unfocused, shown()), ring) << reason;
+        elsewhere->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(shown(), unfocused) << reason;
+    }
 }
 
 TEST(LinkFailureMessages, EveryCodeHasItsText) {

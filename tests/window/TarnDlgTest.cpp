@@ -11,11 +11,13 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <array>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "controls/Explorer1.h"
 #include "controls/GdipButton.h"
@@ -68,6 +70,16 @@ class Window : public testing::ProgramFolderTest {
         tools::TestServiceConfig config;
         config.latestVersion = "1.0.0";
         config.servers = {"127.0.0.1:25301"};
+        return config;
+    }
+
+    // The stand-in iperf3 installed, and a test service that grants all its recorded servers.
+    static tools::TestServiceConfig installRecordedStandInServers() {
+        tools::TestServiceConfig config = installOneStandInServer();
+        config.servers.clear();
+        for (const std::string& port : testing::kRecordedPorts) {
+            config.servers.push_back("127.0.0.1:" + port);
+        }
         return config;
     }
 
@@ -321,13 +333,7 @@ TEST_F(Window, ThePageTakesTheDesktopsLook) {
 
 // A whole test by clicks: Ready, First run, Ended, Later run, Ended again.
 TEST_F(Window, RunsTestsByClicksAndShowsTheFigures) {
-    testing::installStandInIperf();
-    tools::TestServiceConfig config;
-    config.latestVersion = "1.0.0";
-    for (const std::string& port : testing::kRecordedPorts) {
-        config.servers.push_back("127.0.0.1:" + port);
-    }
-    testing::RunningTestService service(config);
+    testing::RunningTestService service(installRecordedStandInServers());
     std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
     CGdipButton& start = window->button(WindowButton::Start);
     CGdipButton& restart = window->button(WindowButton::Restart);
@@ -370,6 +376,212 @@ TEST_F(Window, RunsTestsByClicksAndShowsTheFigures) {
     QTest::mouseClick(&cancel, Qt::LeftButton, {}, QPoint(90, 20));
     EXPECT_FALSE(window->isVisible());
 }
+
+// The widget that has the keyboard focus; the web view's lies on a surface inside it.
+bool focusIsOn(const QWidget& widget) {
+    const QWidget* focused = QApplication::focusWidget();
+    return focused != nullptr && (focused == &widget || widget.isAncestorOf(focused));
+}
+
+// A key pressed and let go on whatever has the keyboard focus, as a keyboard would.
+void pressOnFocused(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWidget* focused = QApplication::focusWidget();
+    ASSERT_NE(focused, nullptr);
+    QTest::keyClick(focused, key, modifiers);
+}
+
+// The window in front, with the keyboard focus on its first control, the page.
+void giveKeyboardTo(CTarnDlg& window) {
+    window.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+    // On the page's own surface, inside the view, once the engine has made it.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&window] {
+            return focusIsOn(window.browser()) && QApplication::focusWidget() != &window.browser();
+        },
+        10000));
+}
+
+// Tab pressed until the control has the focus, at most a round of the window's controls; the
+// page passes the focus on when its own engine has seen the key.
+bool tabUntil(const QWidget& control) {
+    for (int press = 0; press < 8 && !focusIsOn(control); ++press) {
+        const QWidget* before = QApplication::focusWidget();
+        pressOnFocused(Qt::Key_Tab);
+        static_cast<void>(QTest::qWaitFor(
+            [before, &control] {
+                return QApplication::focusWidget() != before || focusIsOn(control);
+            },
+            5000));
+    }
+    return focusIsOn(control);
+}
+
+// The id of the page's focused element, once it is the one awaited.
+std::string pageFocusWhen(CExplorer1& browser, const char* id) {
+    return testing::pageValueWhen(
+               browser, QStringLiteral("document.activeElement ? document.activeElement.id : ''"),
+               [id](const QString& focused) { return focused == QString::fromUtf8(id); })
+        .toStdString();
+}
+
+// Tab and Shift+Tab walk the page, Close, Start and the link in the template's order and come
+// round; the page lets the focus go from its last element and takes it back there.
+TEST_F(Window, TabAndShiftTabWalkTheControlsInTheTemplatesOrder) {
+    tools::TestServiceConfig config;
+    config.latestVersion = "1.0.0";
+    testing::RunningTestService service(config);
+    std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
+    giveKeyboardTo(*window);
+    // A page with an element of its own to focus, as a page with a link has; added once, though
+    // the question may be asked again while the page loads.
+    testing::pageValueWhen(window->browser(),
+                           QStringLiteral("(function () {"
+                                          "  if (!document.getElementById('last')) {"
+                                          "    var b = document.createElement('button');"
+                                          "    b.id = 'last'; b.textContent = 'last';"
+                                          "    document.body.appendChild(b);"
+                                          "  }"
+                                          "  return 'added';"
+                                          "})()"),
+                           [](const QString& answer) { return answer == "added"; });
+    const QWidget* page = &window->browser();
+    const QWidget* close = &window->button(WindowButton::Cancel);
+    const QWidget* start = &window->button(WindowButton::Start);
+    const QWidget* link = &window->poweredByLink();
+    struct Step {
+        Qt::KeyboardModifiers modifiers;
+        const QWidget* focus;
+        const char* pageElement;  // the page's focused element, when the page has the focus
+    };
+    const std::vector<Step> steps = {
+        {Qt::NoModifier, page, "last"},      {Qt::NoModifier, close, nullptr},
+        {Qt::NoModifier, start, nullptr},    {Qt::NoModifier, link, nullptr},
+        {Qt::NoModifier, page, "last"},      {Qt::NoModifier, close, nullptr},
+        {Qt::ShiftModifier, page, "last"},   {Qt::ShiftModifier, link, nullptr},
+        {Qt::ShiftModifier, start, nullptr}, {Qt::ShiftModifier, close, nullptr},
+    };
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const Step& step = steps[i];
+        pressOnFocused(Qt::Key_Tab, step.modifiers);
+        EXPECT_TRUE(QTest::qWaitFor([&step] { return focusIsOn(*step.focus); }, 10000))
+            << "step " << i << ": the focus is on "
+            << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className()
+                                            : "nothing");
+        if (step.pageElement != nullptr) {
+            EXPECT_EQ(pageFocusWhen(window->browser(), step.pageElement), step.pageElement)
+                << "step " << i;
+        }
+    }
+}
+
+// Enter and Space press the button or the link that has the focus: Close ends the window, the
+// link opens its address (here with an opener of the test's own). Escape is Close wherever the
+// focus is, the page included.
+enum class KeyTarget { Page, Close, Link };
+
+struct KeyPressCase {
+    const char* name;
+    Qt::Key key;
+    KeyTarget target;
+};
+
+class KeyPresses : public Window, public ::testing::WithParamInterface<KeyPressCase> {};
+
+TEST_P(KeyPresses, PressTheFocusedControl) {
+    const KeyPressCase& c = GetParam();
+    tools::TestServiceConfig config;
+    config.latestVersion = "1.0.0";
+    testing::RunningTestService service(config);
+    std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
+    std::vector<QString> opened;
+    window->poweredByLink().setOpener([&opened](const QString& address) {
+        opened.push_back(address);
+        return CHyperLink::kOpened;
+    });
+    giveKeyboardTo(*window);
+    const std::array<const QWidget*, 3> targets = {
+        &window->browser(), &window->button(WindowButton::Cancel), &window->poweredByLink()};
+    ASSERT_TRUE(tabUntil(*targets[static_cast<std::size_t>(c.target)]));
+    pressOnFocused(c.key);
+    if (c.target == KeyTarget::Link && c.key != Qt::Key_Escape) {
+        EXPECT_EQ(opened, std::vector<QString>{QStringLiteral("https://iperf.fr/")});
+        EXPECT_TRUE(window->poweredByLink().wasOpened());
+        EXPECT_TRUE(window->isVisible());
+    } else {
+        EXPECT_TRUE(opened.empty());
+        EXPECT_TRUE(QTest::qWaitFor([&window] { return !window->isVisible(); }, 10000));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeyPresses,
+    ::testing::Values(KeyPressCase{"enter_on_close", Qt::Key_Return, KeyTarget::Close},
+                      KeyPressCase{"space_on_close", Qt::Key_Space, KeyTarget::Close},
+                      KeyPressCase{"keypad_enter_on_close", Qt::Key_Enter, KeyTarget::Close},
+                      KeyPressCase{"enter_on_link", Qt::Key_Return, KeyTarget::Link},
+                      KeyPressCase{"space_on_link", Qt::Key_Space, KeyTarget::Link},
+                      KeyPressCase{"escape_in_the_page", Qt::Key_Escape, KeyTarget::Page},
+                      KeyPressCase{"escape_on_the_link", Qt::Key_Escape, KeyTarget::Link}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// Whole tests by keyboard alone: Tab until Start has the focus, then its key; the figures come
+// and Restart is shown; Restart the same way, then Close; in both languages.
+struct KeyboardRunCase {
+    const char* name;
+    const char* languageCode;
+    Qt::Key key;
+};
+
+class KeyboardRun : public Window, public ::testing::WithParamInterface<KeyboardRunCase> {};
+
+TEST_P(KeyboardRun, TabsToStartRestartAndClose) {
+    const KeyboardRunCase& c = GetParam();
+    values_.language = {true, toUtf16LeWithNul(c.languageCode)};
+    testing::RunningTestService service(installRecordedStandInServers());
+    std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
+    giveKeyboardTo(*window);
+    CGdipButton& start = window->button(WindowButton::Start);
+    ASSERT_TRUE(tabUntil(start));
+    const testing::RunLogRecorder recorded;
+    pressOnFocused(c.key);
+    EXPECT_EQ(window->testRun().waitForRunsToEnd(60s), std::optional<bool>(true));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&window] { return window->isButtonVisible(WindowButton::Restart); }, 10000));
+    EXPECT_FALSE(window->isButtonVisible(WindowButton::Start));
+    EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
+    EXPECT_TRUE(testing::pageTextWhen(window->browser(), [](const QString& t) {
+                    return t.contains("40942.00") && t.contains("42955.00");
+                }).contains("42955.00"));
+
+    // Restart the same way; while the run holds both buttons disabled the focus stays in the
+    // window, and the keys go on working once they are back.
+    CGdipButton& restart = window->button(WindowButton::Restart);
+    CGdipButton& cancel = window->button(WindowButton::Cancel);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return restart.isEnabled() && cancel.isEnabled(); }, 10000));
+    ASSERT_TRUE(tabUntil(restart));
+    putFile("iperf/recorded/hold", "");
+    pressOnFocused(c.key);
+    EXPECT_TRUE(QTest::qWaitFor([&cancel] { return !cancel.isEnabled(); }, 10000));
+    EXPECT_FALSE(restart.isEnabled());
+    EXPECT_TRUE(QApplication::focusWidget() != nullptr &&
+                QApplication::focusWidget()->window() == window.get());
+    std::filesystem::remove("iperf/recorded/hold");
+    EXPECT_EQ(window->testRun().waitForRunsToEnd(60s), std::optional<bool>(true));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return restart.isEnabled() && cancel.isEnabled(); }, 10000));
+    EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
+    ASSERT_TRUE(tabUntil(cancel));
+    pressOnFocused(c.key);
+    EXPECT_TRUE(QTest::qWaitFor([&window] { return !window->isVisible(); }, 10000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, KeyboardRun,
+                         ::testing::Values(KeyboardRunCase{"english_space", "0409", Qt::Key_Space},
+                                           KeyboardRunCase{"chinese_space", "0404", Qt::Key_Space},
+                                           KeyboardRunCase{"english_enter", "0409",
+                                                           Qt::Key_Return}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 // The longest pause between two turns of the window thread's event loop while it is watched: a
 // timer on that thread that should fire every 20 ms.
