@@ -47,6 +47,7 @@ QVariant unwrapped(QVariant value) {
 DesktopLook::DesktopLook(QObject* parent)
     : QObject(parent), m_connectionName(nextConnectionName()) {
     const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qRegisterMetaType<QDBusVariant>("QDBusVariant");
     // Connecting and subscribing wait on the bus: a thread of their own does it, and hands the
     // connection back to this one (Qt drops the hand-over if this reader is gone first).
     QThread* connecting = QThread::create([address, name = m_connectionName,
@@ -58,15 +59,18 @@ DesktopLook::DesktopLook(QObject* parent)
             QDBusConnection::disconnectFromBus(name);
             return;
         }
-        // Subscribed before the first read, so that no change falls between them; by path,
-        // interface and name alone, as watching the portal's owner would ask the bus and wait.
         const QPointer<DesktopLook> receiver = reader;
         if (receiver.isNull()) {
             QDBusConnection::disconnectFromBus(name);
             return;
         }
-        bus.connect(QString(), kPortalPath, kSettingsInterface, QStringLiteral("SettingChanged"),
-                    receiver.data(), SLOT(settingChanged(QString, QString, QDBusVariant)));
+        // Subscribed before the first read, so that no change falls between them; by path,
+        // interface and name alone, as watching the portal's owner would ask the bus and wait.
+        // The bus finds the slot by its normalized signature, and its types by their names.
+        bus.connect(
+            QString(), kPortalPath, kSettingsInterface, QStringLiteral("SettingChanged"),
+            receiver.data(),
+            QMetaObject::normalizedSignature(SLOT(settingChanged(QString, QString, QDBusVariant))));
         QMetaObject::invokeMethod(
             receiver.data(), [receiver, bus] { receiver->connected(bus); }, Qt::QueuedConnection);
     });

@@ -21,6 +21,7 @@
 #include "controls/HyperLink.h"
 #include "support/FakeSystemValues.h"
 #include "support/PageText.h"
+#include "support/PrivateSessionBus.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/RunLogRecorder.h"
 #include "support/RunningTestService.h"
@@ -188,24 +189,93 @@ TEST_F(Window, IsAFixedWindowWithTheControlsInTheirPlaces) {
     EXPECT_FALSE(window->windowIcon().isNull());
 }
 
-// The page takes the desktop's look: light on a light window colour, dark on a dark one.
-TEST_F(Window, ThePageTakesTheDesktopsLook) {
+// The page's root class, once it is the look asked for (or the last one seen after 20 s).
+std::string pageLookWhen(CTarnDlg& window, const char* look) {
+    return testing::pageValueWhen(window.browser(),
+                                  QStringLiteral("document.documentElement.className"),
+                                  [&](const QString& c) { return c == QString::fromUtf8(look); })
+        .toStdString();
+}
+
+void setWindowColour(CTarnDlg& window, const QColor& colour) {
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Window, colour);
+    window.setPalette(palette);
+}
+
+const QColor kLightWindow(0xef, 0xf0, 0xf1);
+const QColor kDarkWindow(0x2a, 0x2e, 0x32);
+
+// What the desktop's session bus offers, and the look the page takes over the palette.
+struct DesktopCase {
+    const char* name;
+    enum class Bus { WithPortal, WithoutPortal, None } bus;
+    unsigned colorScheme;  // of the portal: 0 no preference, 1 dark, 2 light
+    QColor windowColour;
+    const char* look;
+};
+
+void PrintTo(const DesktopCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class DesktopLooks : public Window, public ::testing::WithParamInterface<DesktopCase> {};
+
+TEST_P(DesktopLooks, ThePageFollowsTheDesktopsPreferenceOrElseThePalette) {
+    const DesktopCase& c = GetParam();
     tools::TestServiceConfig config;
     config.latestVersion = "1.0.0";
     testing::RunningTestService service(config);
-    for (const auto& [windowColour, look] : {std::pair{QColor(0xef, 0xf0, 0xf1), "light"},
-                                             std::pair{QColor(0x2a, 0x2e, 0x32), "dark"}}) {
-        std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
-        QPalette palette = window->palette();
-        palette.setColor(QPalette::Window, windowColour);
-        window->setPalette(palette);
-        initAndWaitForStartUp(*window);
-        EXPECT_EQ(testing::pageValueWhen(
-                      window->browser(), QStringLiteral("document.documentElement.className"),
-                      [&](const QString& c) { return c == QString::fromUtf8(look); })
-                      .toStdString(),
-                  look);
+    testing::PrivateSessionBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    std::optional<testing::StandInSettingsPortal> portal;
+    if (c.bus == DesktopCase::Bus::WithPortal) {
+        portal.emplace(bus.address(), c.colorScheme);
+        ASSERT_TRUE(portal->isOnTheBus());
+    } else if (c.bus == DesktopCase::Bus::None) {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kestova-test-bus");
     }
+    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
+    setWindowColour(*window, c.windowColour);
+    initAndWaitForStartUp(*window);
+    EXPECT_EQ(pageLookWhen(*window, c.look), c.look);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DesktopLooks,
+    ::testing::Values(
+        DesktopCase{"dark", DesktopCase::Bus::WithPortal, 1, kLightWindow, "dark"},
+        DesktopCase{"light", DesktopCase::Bus::WithPortal, 2, kDarkWindow, "light"},
+        DesktopCase{"no_preference", DesktopCase::Bus::WithPortal, 0, kDarkWindow, "dark"},
+        DesktopCase{"no_preference_light", DesktopCase::Bus::WithPortal, 0, kLightWindow, "light"},
+        DesktopCase{"no_portal", DesktopCase::Bus::WithoutPortal, 0, kLightWindow, "light"},
+        DesktopCase{"no_session_bus", DesktopCase::Bus::None, 0, kDarkWindow, "dark"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// While the page is shown, a change of the desktop's preference applies at once; once the desktop
+// states none, the palette decides, and a change of the palette applies at once too.
+TEST_F(Window, APreferenceChangedWhileThePageIsShownAppliesAtOnce) {
+    tools::TestServiceConfig config;
+    config.latestVersion = "1.0.0";
+    testing::RunningTestService service(config);
+    testing::PrivateSessionBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    testing::StandInSettingsPortal portal(bus.address(), 2);
+    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
+    setWindowColour(*window, kDarkWindow);
+    initAndWaitForStartUp(*window);
+    window->show();
+    // Light, though the palette is dark: the window has read the portal, and so listens to it.
+    ASSERT_EQ(pageLookWhen(*window, "light"), "light");
+
+    portal.change(1);
+    EXPECT_EQ(pageLookWhen(*window, "dark"), "dark");
+    portal.change(2);
+    EXPECT_EQ(pageLookWhen(*window, "light"), "light");
+    portal.change(0);
+    EXPECT_EQ(pageLookWhen(*window, "dark"), "dark");
+    setWindowColour(*window, kLightWindow);
+    EXPECT_EQ(pageLookWhen(*window, "light"), "light");
 }
 
 // A whole test by clicks: Ready, First run, Ended, Later run, Ended again.
