@@ -8,8 +8,10 @@
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
+#include <QStringList>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -476,6 +478,86 @@ TEST_F(WindowFits, PressesStartWithBothButtonsOnTheScreen) {
         60000));
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
+}
+
+// The page's width in CSS pixels, whether it scrolls sideways, and whether it is still the page
+// of before (a mark the page loses when loaded again), as one answer.
+const char* const kPageLayout =
+    "window.innerWidth + ' ' + (document.documentElement.scrollWidth > "
+    "document.documentElement.clientWidth ? 'scrolls' : 'fits') + (window.kestovaMark ? ' old' : "
+    "'')";
+
+// A picture of the window with its page at 200 %, kept for a person to look at, one for each
+// screen size.
+void keepPictureAtTwiceTheZoom(CTarnDlg& window, const QRect& room) {
+    const std::filesystem::path pictures = KESTOVA_SCREENSHOT_DIR;
+    std::filesystem::create_directories(pictures);
+    const std::string path = (pictures / ("window-zoom-200-" + std::to_string(room.width()) + "x" +
+                                          std::to_string(room.height()) + ".png"))
+                                 .string();
+    EXPECT_TRUE(window.grab().save(QString::fromStdString(path))) << path;
+}
+
+// Ctrl+plus (Ctrl+= where plus needs Shift), Ctrl+minus and Ctrl+0 zoom the page from the window's
+// own scale, between 50 % and 300 %; the zoom holds when the page is loaded again, the page never
+// scrolls sideways, and at every zoom the window stays on the screen with its buttons inside it.
+// (Run on screens of 1366 x 768 and 1280 x 720 as well.)
+TEST_F(WindowFits, ZoomsThePageByKeysWithTheButtonsOnTheScreen) {
+    testing::RunningTestService service(installOneStandInServer());
+    std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+
+    struct Step {
+        const char* what;
+        Qt::Key key;
+        int presses;
+        double pageZoom;
+    };
+    for (const Step& step :
+         {Step{"biggest", Qt::Key_Plus, 20, CTarnDlg::kBiggestPageZoom},
+          Step{"back to 1", Qt::Key_0, 1, 1.0}, Step{"one up without Shift", Qt::Key_Equal, 1, 1.1},
+          Step{"twice", Qt::Key_Plus, 4, 2.0},
+          Step{"smallest", Qt::Key_Minus, 20, CTarnDlg::kSmallestPageZoom}}) {
+        for (int press = 0; press < step.presses; ++press) {
+            QTest::keyClick(window.get(), step.key, Qt::ControlModifier);
+        }
+        EXPECT_DOUBLE_EQ(window->pageZoom(), step.pageZoom) << step.what;
+        const double factor = window->scale() * step.pageZoom;
+        EXPECT_NEAR(window->browser().zoomFactor(), factor, 0.001) << step.what;
+        // The engine shows the page at that zoom (its width within rounding), without sideways
+        // scrolling, and again once the page is loaded anew.
+        const long width = std::lround(window->browser().width() / factor);
+        const auto atTheZoom = [width](const QString& layout) {
+            const QStringList parts = layout.split(QLatin1Char(' '));
+            return parts.size() == 2 && std::abs(parts[0].toLong() - width) <= 2 &&
+                   parts[1] == QStringLiteral("fits");
+        };
+        const auto layout = [&] {
+            return testing::pageValueWhen(window->browser(), QString::fromUtf8(kPageLayout),
+                                          atTheZoom);
+        };
+        QString shown = layout();
+        EXPECT_TRUE(atTheZoom(shown)) << step.what << ": " << shown.toStdString();
+        window->browser().page()->runJavaScript(QStringLiteral("window.kestovaMark = 1;"));
+        testing::pageValueWhen(window->browser(), QString::fromUtf8(kPageLayout),
+                               [](const QString& a) { return a.endsWith(QStringLiteral(" old")); });
+        window->reloadPage();
+        shown = layout();
+        EXPECT_TRUE(atTheZoom(shown))
+            << step.what << " after loading again: " << shown.toStdString();
+
+        if (step.pageZoom == 2.0) {
+            keepPictureAtTwiceTheZoom(*window, room);
+        }
+        EXPECT_TRUE(room.contains(window->frameGeometry())) << step.what;
+        for (const WindowButton which :
+             {WindowButton::Start, WindowButton::Restart, WindowButton::Cancel}) {
+            EXPECT_TRUE(window->rect().contains(window->button(which).geometry()))
+                << step.what << ", button " << static_cast<int>(which);
+        }
+    }
 }
 
 // The window goes away in the middle of a test: the test ends by itself and touches nothing of it.
