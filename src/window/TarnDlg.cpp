@@ -11,6 +11,8 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -99,7 +101,7 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
     // desktop's look; a change of the look applies at once to the page shown.
     connect(m_browser, &QWebEngineView::loadFinished, this, &CTarnDlg::applyZoom);
     applyZoom();
-    connect(m_browser, &QWebEngineView::loadFinished, this, &CTarnDlg::applyPageLook);
+    applyPageLook();
     connect(m_desktopLook, &DesktopLook::changed, this, &CTarnDlg::applyPageLook);
     addZoomKeys();
     setTabOrder(m_browser, m_cancelButton);
@@ -250,10 +252,24 @@ void CTarnDlg::reloadPage() {
 }
 
 void CTarnDlg::applyPageLook() {
-    m_browser->page()->runJavaScript(
-        QStringLiteral("document.documentElement.classList.remove('dark', 'light');"
-                       "document.documentElement.classList.add('%1');")
-            .arg(pageLookOf(m_desktopLook->prefersDark(), palette())));
+    const QString setLook = QStringLiteral(
+                                "document.documentElement.classList.remove('dark', 'light');"
+                                "document.documentElement.classList.add('%1');")
+                                .arg(pageLookOf(m_desktopLook->prefersDark(), palette()));
+    // Every page loaded from now on takes it as soon as its document is there: the load's end is
+    // no moment to wait for, as a shown page that keeps reading its files never reports it.
+    QWebEngineScriptCollection& scripts = m_browser->page()->scripts();
+    for (const QWebEngineScript& earlier : scripts.find(QStringLiteral("kestova-page-look"))) {
+        scripts.remove(earlier);
+    }
+    QWebEngineScript script;
+    script.setName(QStringLiteral("kestova-page-look"));
+    script.setInjectionPoint(QWebEngineScript::DocumentReady);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setSourceCode(setLook);
+    scripts.insert(script);
+    // The page shown now takes it at once.
+    m_browser->page()->runJavaScript(setLook);
 }
 
 void CTarnDlg::changeEvent(QEvent* event) {

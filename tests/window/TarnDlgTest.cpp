@@ -254,8 +254,9 @@ INSTANTIATE_TEST_SUITE_P(
         DesktopCase{"no_session_bus", DesktopCase::Bus::None, 0, kDarkWindow, "dark"}),
     [](const auto& param) { return std::string(param.param.name); });
 
-// While the page is shown, a change of the desktop's preference applies at once; once the desktop
-// states none, the palette decides, and a change of the palette applies at once too.
+// While the page is shown, a change of the desktop's preference applies at once, and to the page
+// loaded again; once the desktop states none, the palette decides, and a change of the palette
+// applies at once too.
 TEST_F(Window, APreferenceChangedWhileThePageIsShownAppliesAtOnce) {
     tools::TestServiceConfig config;
     config.latestVersion = "1.0.0";
@@ -272,6 +273,19 @@ TEST_F(Window, APreferenceChangedWhileThePageIsShownAppliesAtOnce) {
 
     portal.change(1);
     EXPECT_EQ(pageLookWhen(*window, "dark"), "dark");
+    // A page loaded again takes the look too, though a shown page that keeps reading its files
+    // never reports the end of its load.
+    window->browser().page()->runJavaScript(QStringLiteral("window.kestovaMark = 1;"));
+    const QString lookOfANewPage = QStringLiteral(
+        "(window.kestovaMark ? 'old ' : 'new ') + document.documentElement.className");
+    testing::pageValueWhen(window->browser(), lookOfANewPage,
+                           [](const QString& a) { return a.startsWith(QStringLiteral("old")); });
+    window->reloadPage();
+    EXPECT_EQ(
+        testing::pageValueWhen(window->browser(), lookOfANewPage,
+                               [](const QString& a) { return a == QStringLiteral("new dark"); })
+            .toStdString(),
+        "new dark");
     portal.change(2);
     EXPECT_EQ(pageLookWhen(*window, "light"), "light");
     portal.change(0);
