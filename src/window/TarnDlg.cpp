@@ -252,22 +252,41 @@ void CTarnDlg::reloadPage() {
 }
 
 void CTarnDlg::applyPageLook() {
+    const QString look = pageLookOf(m_desktopLook->prefersDark(), palette());
     const QString setLook = QStringLiteral(
                                 "document.documentElement.classList.remove('dark', 'light');"
                                 "document.documentElement.classList.add('%1');")
-                                .arg(pageLookOf(m_desktopLook->prefersDark(), palette()));
-    // Every page loaded from now on takes it as soon as its document is there: the load's end is
-    // no moment to wait for, as a shown page that keeps reading its files never reports it.
+                                .arg(look);
+    // The same once the new document has its root element (it has none yet when it is created).
+    const QString setLookOnceThere = QStringLiteral(
+                                         "(function () {"
+                                         "  function set() {"
+                                         "    var root = document.documentElement;"
+                                         "    if (!root) { return false; }"
+                                         "    root.classList.remove('dark', 'light');"
+                                         "    root.classList.add('%1');"
+                                         "    return true;"
+                                         "  }"
+                                         "  if (!set()) {"
+                                         "    new MutationObserver(function (changes, observer) {"
+                                         "      if (set()) { observer.disconnect(); }"
+                                         "    }).observe(document, {childList: true});"
+                                         "  }"
+                                         "})();")
+                                         .arg(look);
     QWebEngineScriptCollection& scripts = m_browser->page()->scripts();
-    for (const QWebEngineScript& earlier : scripts.find(QStringLiteral("kestova-page-look"))) {
-        scripts.remove(earlier);
+    const QList<QWebEngineScript> earlier = scripts.find(QStringLiteral("kestova-page-look"));
+    if (earlier.size() != 1 || earlier.front().sourceCode() != setLookOnceThere) {
+        for (const QWebEngineScript& each : earlier) {
+            scripts.remove(each);
+        }
+        QWebEngineScript script;
+        script.setName(QStringLiteral("kestova-page-look"));
+        script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+        script.setWorldId(QWebEngineScript::MainWorld);
+        script.setSourceCode(setLookOnceThere);
+        scripts.insert(script);
     }
-    QWebEngineScript script;
-    script.setName(QStringLiteral("kestova-page-look"));
-    script.setInjectionPoint(QWebEngineScript::DocumentReady);
-    script.setWorldId(QWebEngineScript::MainWorld);
-    script.setSourceCode(setLook);
-    scripts.insert(script);
     // The page shown now takes it at once.
     m_browser->page()->runJavaScript(setLook);
 }

@@ -494,12 +494,12 @@ TEST_F(WindowFits, PressesStartWithBothButtonsOnTheScreen) {
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
 }
 
-// The page's width in CSS pixels, whether it scrolls sideways, and whether it is still the page
-// of before (a mark the page loses when loaded again), as one answer.
+// The page's width in CSS pixels, whether it scrolls sideways, its look, and whether it is still
+// the page of before (a mark the page loses when loaded again), as one answer.
 const char* const kPageLayout =
     "window.innerWidth + ' ' + (document.documentElement.scrollWidth > "
-    "document.documentElement.clientWidth ? 'scrolls' : 'fits') + (window.kestovaMark ? ' old' : "
-    "'')";
+    "document.documentElement.clientWidth ? 'scrolls' : 'fits') + ' ' + "
+    "document.documentElement.className + (window.kestovaMark ? ' old' : '')";
 
 // A picture of the window with its page at 200 %, kept for a person to look at, one for each
 // screen size.
@@ -513,7 +513,8 @@ void keepPictureAtTwiceTheZoom(CTarnDlg& window, const QRect& room) {
 }
 
 // Ctrl+plus (Ctrl+= where plus needs Shift), Ctrl+minus and Ctrl+0 zoom the page from the window's
-// own scale, between 50 % and 300 %; the zoom holds when the page is loaded again, the page never
+// own scale, between 50 % and 300 %; the zoom and the look hold when the page is loaded again (a
+// shown page here stays "loading" and never reports the end of its load), the page never
 // scrolls sideways, and at every zoom the window stays on the screen with its buttons inside it.
 // (Run on screens of 1366 x 768 and 1280 x 720 as well.)
 TEST_F(WindowFits, ZoomsThePageByKeysWithTheButtonsOnTheScreen) {
@@ -521,6 +522,8 @@ TEST_F(WindowFits, ZoomsThePageByKeysWithTheButtonsOnTheScreen) {
     std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    // The look, too, holds when the page is loaded again.
+    setWindowColour(*window, kDarkWindow);
     const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
 
     struct Step {
@@ -545,8 +548,8 @@ TEST_F(WindowFits, ZoomsThePageByKeysWithTheButtonsOnTheScreen) {
         const long width = std::lround(window->browser().width() / factor);
         const auto atTheZoom = [width](const QString& layout) {
             const QStringList parts = layout.split(QLatin1Char(' '));
-            return parts.size() == 2 && std::abs(parts[0].toLong() - width) <= 2 &&
-                   parts[1] == QStringLiteral("fits");
+            return parts.size() == 3 && std::abs(parts[0].toLong() - width) <= 2 &&
+                   parts[1] == QStringLiteral("fits") && parts[2] == QStringLiteral("dark");
         };
         const auto layout = [&] {
             return testing::pageValueWhen(window->browser(), QString::fromUtf8(kPageLayout),
