@@ -1,6 +1,7 @@
 #include "window/TarnDlg.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QPainter>
@@ -10,12 +11,17 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <utility>
 
 #include "controls/Explorer1.h"
 #include "controls/GdipButton.h"
 #include "controls/HyperLink.h"
+#include "window/DesktopLook.h"
 
 namespace {
 
@@ -77,12 +83,20 @@ double scaleToFit(const QWidget& window) {
                      (room.height() - titleBar) / double(CTarnDlg::kClientHeight)});
 }
 
-// The page's look that matches the desktop: "light" on a light window colour, "dark" otherwise.
-// The page's own engine does not learn the desktop's preference, so the window tells it.
-QString pageLookOf(const QPalette& palette) {
-    return palette.color(QPalette::Window).lightness() > 128 ? QStringLiteral("light")
-                                                             : QStringLiteral("dark");
+// The page's look that matches the desktop: its light or dark preference where it states one;
+// otherwise "light" on a light window colour, "dark" on a dark one. The page's own engine does
+// not learn the desktop's preference, so the window tells it.
+QString pageLookOf(std::optional<bool> desktopPrefersDark, const QPalette& palette) {
+    const bool dark =
+        desktopPrefersDark.value_or(palette.color(QPalette::Window).lightness() <= 128);
+    return dark ? QStringLiteral("dark") : QStringLiteral("light");
 }
+
+// The reader's zoom steps, as browsers offer them; kZoomSteps[kNoZoom] is 1.
+constexpr std::array<double, 13> kZoomSteps = {
+    CTarnDlg::kSmallestPageZoom, 0.67, 0.75, 0.8, 0.9, 1.0, 1.1, 1.25, 1.5, 1.75, 2.0, 2.5,
+    CTarnDlg::kBiggestPageZoom};
+constexpr std::size_t kNoZoom = 5;
 
 // Hands work from any thread to the window's thread; Qt drops it if the window is gone first.
 kestova::WindowChannel::Dispatcher queuedOn(QObject* window) {
@@ -107,6 +121,8 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
       m_cancelButton(new CGdipButton(this)),
       m_poweredByLink(new CHyperLink(QString(73, QLatin1Char(' ')), this)),
       m_icon(QStringLiteral(":/icon/128.png")),
+      m_zoomStep(kNoZoom),
+      m_desktopLook(new DesktopLook(this)),
       m_channel(std::make_shared<kestova::WindowChannel>(*this, queuedOn(this))) {
     // A fixed window without close, minimise or maximise boxes; the cancel button ends it.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -123,18 +139,14 @@ CTarnDlg::CTarnDlg(kestova::TestRunSettings settings, kestova::platform::SystemV
         for (CGdipButton* each : {m_startButton, m_restartButton, m_cancelButton}) {
             each->SetPictureScale(m_scale);
         }
-        // Every page the view shows is zoomed with the window.
-        connect(m_browser, &QWebEngineView::loadFinished, this,
-                [this] { m_browser->setZoomFactor(m_scale); });
-        m_browser->setZoomFactor(m_scale);
     }
-    // Every page the view shows takes the desktop's look, set as the class of its root.
-    connect(m_browser, &QWebEngineView::loadFinished, this, [this] {
-        m_browser->page()->runJavaScript(
-            QStringLiteral("document.documentElement.classList.remove('dark', 'light');"
-                           "document.documentElement.classList.add('%1');")
-                .arg(pageLookOf(palette())));
-    });
+    // Every page the view shows is zoomed with the window (and the reader's zoom), and takes the
+    // desktop's look; a change of the look applies at once to the page shown.
+    connect(m_browser, &QWebEngineView::loadFinished, this, &CTarnDlg::applyZoom);
+    applyZoom();
+    applyPageLook();
+    connect(m_desktopLook, &DesktopLook::changed, this, &CTarnDlg::applyPageLook);
+    addZoomKeys();
     // The page is the first tab stop. Until the web engine has made the page's surface (the
     // view's focus proxy, which it puts at the end of the window's tab order, the view with it)
     // the view has no focus of its own, so the window would open with the focus on a button.
@@ -288,6 +300,88 @@ bool CTarnDlg::isButtonVisible(kestova::WindowButton which) const {
 
 void CTarnDlg::reloadPage() {
     m_browser->Refresh();
+}
+
+void CTarnDlg::applyPageLook() {
+    const QString look = pageLookOf(m_desktopLook->prefersDark(), palette());
+    const QString setLook = QStringLiteral(
+                                "document.documentElement.classList.remove('dark', 'light');"
+                                "document.documentElement.classList.add('%1');")
+                                .arg(look);
+    // The same once the new document has its root element (it has none yet when it is created).
+    const QString setLookOnceThere = QStringLiteral(
+                                         "(function () {"
+                                         "  function set() {"
+                                         "    var root = document.documentElement;"
+                                         "    if (!root) { return false; }"
+                                         "    root.classList.remove('dark', 'light');"
+                                         "    root.classList.add('%1');"
+                                         "    return true;"
+                                         "  }"
+                                         "  if (!set()) {"
+                                         "    new MutationObserver(function (changes, observer) {"
+                                         "      if (set()) { observer.disconnect(); }"
+                                         "    }).observe(document, {childList: true});"
+                                         "  }"
+                                         "})();")
+                                         .arg(look);
+    QWebEngineScriptCollection& scripts = m_browser->page()->scripts();
+    const QList<QWebEngineScript> earlier = scripts.find(QStringLiteral("kestova-page-look"));
+    if (earlier.size() != 1 || earlier.front().sourceCode() != setLookOnceThere) {
+        for (const QWebEngineScript& each : earlier) {
+            scripts.remove(each);
+        }
+        QWebEngineScript script;
+        script.setName(QStringLiteral("kestova-page-look"));
+        script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+        script.setWorldId(QWebEngineScript::MainWorld);
+        script.setSourceCode(setLookOnceThere);
+        scripts.insert(script);
+    }
+    // The page shown now takes it at once.
+    m_browser->page()->runJavaScript(setLook);
+}
+
+void CTarnDlg::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // The palette decides the look where the desktop states no preference.
+    if (event->type() == QEvent::PaletteChange) {
+        applyPageLook();
+    }
+}
+
+// Ctrl+plus (Ctrl+= where plus needs Shift), Ctrl+minus and Ctrl+0 zoom the page; the buttons
+// below it keep their size and place.
+void CTarnDlg::addZoomKeys() {
+    const std::array<std::pair<QKeySequence, int>, 5> keys = {
+        std::pair{QKeySequence(Qt::CTRL | Qt::Key_Plus), 1},
+        std::pair{QKeySequence(Qt::CTRL | Qt::Key_Equal), 1},
+        std::pair{QKeySequence(Qt::CTRL | Qt::Key_Minus), -1},
+        std::pair{QKeySequence(Qt::CTRL | Qt::Key_Underscore), -1},
+        std::pair{QKeySequence(Qt::CTRL | Qt::Key_0), 0}};
+    for (const auto& [key, steps] : keys) {
+        connect(new QShortcut(key, this), &QShortcut::activated, this,
+                [this, steps = steps] { zoomPage(steps); });
+    }
+}
+
+void CTarnDlg::zoomPage(int steps) {
+    if (steps == 0) {
+        m_zoomStep = kNoZoom;
+    } else if (steps > 0 && m_zoomStep + 1 < kZoomSteps.size()) {
+        ++m_zoomStep;
+    } else if (steps < 0 && m_zoomStep > 0) {
+        --m_zoomStep;
+    }
+    applyZoom();
+}
+
+double CTarnDlg::pageZoom() const {
+    return kZoomSteps.at(m_zoomStep);
+}
+
+void CTarnDlg::applyZoom() {
+    m_browser->setZoomFactor(m_scale * pageZoom());
 }
 
 QRect CTarnDlg::scaled(const QRect& atReference) const {

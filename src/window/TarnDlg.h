@@ -13,6 +13,7 @@
 #include "testrun/WindowOperations.h"
 
 class CExplorer1;
+class DesktopLook;
 class CGdipButton;
 class CHyperLink;
 
@@ -62,15 +63,28 @@ class CTarnDlg : public QDialog, public kestova::WindowOperations {
     bool versionChecked() const { return m_versionChecked; }
     // 1 at the reference size; below 1 when the window had to shrink to fit its screen.
     double scale() const { return m_scale; }
+    // The reader's own zoom of the page, 1 unless changed by Ctrl+plus, Ctrl+minus or Ctrl+0; the
+    // page is shown at scale() times this.
+    double pageZoom() const;
+    static constexpr double kSmallestPageZoom = 0.5;
+    static constexpr double kBiggestPageZoom = 3.0;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void startVersionCheck();
     void showVersionCheck(kestova::VersionCheckResult result);
     void showPage();
     void loadButtonImages();
+    // The page's look, "light" or "dark", set as the class of its root: the desktop's preference
+    // where it has one, the palette's lightness otherwise.
+    void applyPageLook();
+    void addZoomKeys();
+    // One zoom step up (+1) or down (-1), or back to 1 (0).
+    void zoomPage(int steps);
+    void applyZoom();
     // A rectangle of the reference layout at the window's scale.
     QRect scaled(const QRect& atReference) const;
 
@@ -84,6 +98,8 @@ class CTarnDlg : public QDialog, public kestova::WindowOperations {
     CHyperLink* m_poweredByLink;
     QIcon m_icon;
     double m_scale = 1.0;
+    std::size_t m_zoomStep;
+    DesktopLook* m_desktopLook;
     kestova::StartUpFacts m_facts;
     bool m_versionChecked = false;
     std::shared_ptr<kestova::WindowChannel> m_channel;

@@ -9,9 +9,11 @@
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
+#include <QStringList>
 #include <QTest>
 #include <QTimer>
 #include <array>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -24,6 +26,7 @@
 #include "controls/HyperLink.h"
 #include "support/FakeSystemValues.h"
 #include "support/PageText.h"
+#include "support/PrivateSessionBus.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/RunLogRecorder.h"
 #include "support/RunningTestService.h"
@@ -311,24 +314,107 @@ TEST_F(Window, IsAFixedWindowWithTheControlsInTheirPlaces) {
     EXPECT_FALSE(window->windowIcon().isNull());
 }
 
-// The page takes the desktop's look: light on a light window colour, dark on a dark one.
-TEST_F(Window, ThePageTakesTheDesktopsLook) {
+// The page's root class, once it is the look asked for (or the last one seen after 20 s).
+std::string pageLookWhen(CTarnDlg& window, const char* look) {
+    return testing::pageValueWhen(window.browser(),
+                                  QStringLiteral("document.documentElement.className"),
+                                  [&](const QString& c) { return c == QString::fromUtf8(look); })
+        .toStdString();
+}
+
+void setWindowColour(CTarnDlg& window, const QColor& colour) {
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Window, colour);
+    window.setPalette(palette);
+}
+
+const QColor kLightWindow(0xef, 0xf0, 0xf1);
+const QColor kDarkWindow(0x2a, 0x2e, 0x32);
+
+// What the desktop's session bus offers, and the look the page takes over the palette.
+struct DesktopCase {
+    const char* name;
+    enum class Bus { WithPortal, WithoutPortal, None } bus;
+    unsigned colorScheme;  // of the portal: 0 no preference, 1 dark, 2 light
+    QColor windowColour;
+    const char* look;
+};
+
+void PrintTo(const DesktopCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class DesktopLooks : public Window, public ::testing::WithParamInterface<DesktopCase> {};
+
+TEST_P(DesktopLooks, ThePageFollowsTheDesktopsPreferenceOrElseThePalette) {
+    const DesktopCase& c = GetParam();
     tools::TestServiceConfig config;
     config.latestVersion = "1.0.0";
     testing::RunningTestService service(config);
-    for (const auto& [windowColour, look] : {std::pair{QColor(0xef, 0xf0, 0xf1), "light"},
-                                             std::pair{QColor(0x2a, 0x2e, 0x32), "dark"}}) {
-        std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
-        QPalette palette = window->palette();
-        palette.setColor(QPalette::Window, windowColour);
-        window->setPalette(palette);
-        initAndWaitForStartUp(*window);
-        EXPECT_EQ(testing::pageValueWhen(
-                      window->browser(), QStringLiteral("document.documentElement.className"),
-                      [&](const QString& c) { return c == QString::fromUtf8(look); })
-                      .toStdString(),
-                  look);
+    testing::PrivateSessionBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    std::optional<testing::StandInSettingsPortal> portal;
+    if (c.bus == DesktopCase::Bus::WithPortal) {
+        portal.emplace(bus.address(), c.colorScheme);
+        ASSERT_TRUE(portal->isOnTheBus());
+    } else if (c.bus == DesktopCase::Bus::None) {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kestova-test-bus");
     }
+    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
+    setWindowColour(*window, c.windowColour);
+    initAndWaitForStartUp(*window);
+    EXPECT_EQ(pageLookWhen(*window, c.look), c.look);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DesktopLooks,
+    ::testing::Values(
+        DesktopCase{"dark", DesktopCase::Bus::WithPortal, 1, kLightWindow, "dark"},
+        DesktopCase{"light", DesktopCase::Bus::WithPortal, 2, kDarkWindow, "light"},
+        DesktopCase{"no_preference", DesktopCase::Bus::WithPortal, 0, kDarkWindow, "dark"},
+        DesktopCase{"no_preference_light", DesktopCase::Bus::WithPortal, 0, kLightWindow, "light"},
+        DesktopCase{"no_portal", DesktopCase::Bus::WithoutPortal, 0, kLightWindow, "light"},
+        DesktopCase{"no_session_bus", DesktopCase::Bus::None, 0, kDarkWindow, "dark"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// While the page is shown, a change of the desktop's preference applies at once, and to the page
+// loaded again; once the desktop states none, the palette decides, and a change of the palette
+// applies at once too.
+TEST_F(Window, APreferenceChangedWhileThePageIsShownAppliesAtOnce) {
+    tools::TestServiceConfig config;
+    config.latestVersion = "1.0.0";
+    testing::RunningTestService service(config);
+    testing::PrivateSessionBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    testing::StandInSettingsPortal portal(bus.address(), 2);
+    std::unique_ptr<CTarnDlg> window = makeWindow(service.endpoint());
+    setWindowColour(*window, kDarkWindow);
+    initAndWaitForStartUp(*window);
+    window->show();
+    // Light, though the palette is dark: the window has read the portal, and so listens to it.
+    ASSERT_EQ(pageLookWhen(*window, "light"), "light");
+
+    portal.change(1);
+    EXPECT_EQ(pageLookWhen(*window, "dark"), "dark");
+    // A page loaded again takes the look too, though a shown page that keeps reading its files
+    // never reports the end of its load.
+    window->browser().page()->runJavaScript(QStringLiteral("window.kestovaMark = 1;"));
+    const QString lookOfANewPage = QStringLiteral(
+        "(window.kestovaMark ? 'old ' : 'new ') + document.documentElement.className");
+    testing::pageValueWhen(window->browser(), lookOfANewPage,
+                           [](const QString& a) { return a.startsWith(QStringLiteral("old")); });
+    window->reloadPage();
+    EXPECT_EQ(
+        testing::pageValueWhen(window->browser(), lookOfANewPage,
+                               [](const QString& a) { return a == QStringLiteral("new dark"); })
+            .toStdString(),
+        "new dark");
+    portal.change(2);
+    EXPECT_EQ(pageLookWhen(*window, "light"), "light");
+    portal.change(0);
+    EXPECT_EQ(pageLookWhen(*window, "dark"), "dark");
+    setWindowColour(*window, kLightWindow);
+    EXPECT_EQ(pageLookWhen(*window, "light"), "light");
 }
 
 // A whole test by clicks: Ready, First run, Ended, Later run, Ended again.
@@ -729,6 +815,89 @@ TEST_F(WindowFits, PressesStartWithBothButtonsOnTheScreen) {
         60000));
     EXPECT_EQ(fileBytes(workspace::kDownloadStatus), "2");
     EXPECT_EQ(fileBytes(workspace::kUploadStatus), "2");
+}
+
+// The page's width in CSS pixels, whether it scrolls sideways, its look, and whether it is still
+// the page of before (a mark the page loses when loaded again), as one answer.
+const char* const kPageLayout =
+    "window.innerWidth + ' ' + (document.documentElement.scrollWidth > "
+    "document.documentElement.clientWidth ? 'scrolls' : 'fits') + ' ' + "
+    "document.documentElement.className + (window.kestovaMark ? ' old' : '')";
+
+// A picture of the window with its page at 200 %, kept for a person to look at, one for each
+// screen size.
+void keepPictureAtTwiceTheZoom(CTarnDlg& window, const QRect& room) {
+    const std::filesystem::path pictures = KESTOVA_SCREENSHOT_DIR;
+    std::filesystem::create_directories(pictures);
+    const std::string path = (pictures / ("window-zoom-200-" + std::to_string(room.width()) + "x" +
+                                          std::to_string(room.height()) + ".png"))
+                                 .string();
+    EXPECT_TRUE(window.grab().save(QString::fromStdString(path))) << path;
+}
+
+// Ctrl+plus (Ctrl+= where plus needs Shift), Ctrl+minus and Ctrl+0 zoom the page from the window's
+// own scale, between 50 % and 300 %; the zoom and the look hold when the page is loaded again (a
+// shown page here stays "loading" and never reports the end of its load), the page never
+// scrolls sideways, and at every zoom the window stays on the screen with its buttons inside it.
+// (Run on screens of 1366 x 768 and 1280 x 720 as well.)
+TEST_F(WindowFits, ZoomsThePageByKeysWithTheButtonsOnTheScreen) {
+    testing::RunningTestService service(installOneStandInServer());
+    std::unique_ptr<CTarnDlg> window = showWindow(service.endpoint());
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    // The look, too, holds when the page is loaded again.
+    setWindowColour(*window, kDarkWindow);
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+
+    struct Step {
+        const char* what;
+        Qt::Key key;
+        int presses;
+        double pageZoom;
+    };
+    for (const Step& step :
+         {Step{"biggest", Qt::Key_Plus, 20, CTarnDlg::kBiggestPageZoom},
+          Step{"back to 1", Qt::Key_0, 1, 1.0}, Step{"one up without Shift", Qt::Key_Equal, 1, 1.1},
+          Step{"twice", Qt::Key_Plus, 4, 2.0},
+          Step{"smallest", Qt::Key_Minus, 20, CTarnDlg::kSmallestPageZoom}}) {
+        for (int press = 0; press < step.presses; ++press) {
+            QTest::keyClick(window.get(), step.key, Qt::ControlModifier);
+        }
+        EXPECT_DOUBLE_EQ(window->pageZoom(), step.pageZoom) << step.what;
+        const double factor = window->scale() * step.pageZoom;
+        EXPECT_NEAR(window->browser().zoomFactor(), factor, 0.001) << step.what;
+        // The engine shows the page at that zoom (its width within rounding), without sideways
+        // scrolling, and again once the page is loaded anew.
+        const long width = std::lround(window->browser().width() / factor);
+        const auto atTheZoom = [width](const QString& layout) {
+            const QStringList parts = layout.split(QLatin1Char(' '));
+            return parts.size() == 3 && std::abs(parts[0].toLong() - width) <= 2 &&
+                   parts[1] == QStringLiteral("fits") && parts[2] == QStringLiteral("dark");
+        };
+        const auto layout = [&] {
+            return testing::pageValueWhen(window->browser(), QString::fromUtf8(kPageLayout),
+                                          atTheZoom);
+        };
+        QString shown = layout();
+        EXPECT_TRUE(atTheZoom(shown)) << step.what << ": " << shown.toStdString();
+        window->browser().page()->runJavaScript(QStringLiteral("window.kestovaMark = 1;"));
+        testing::pageValueWhen(window->browser(), QString::fromUtf8(kPageLayout),
+                               [](const QString& a) { return a.endsWith(QStringLiteral(" old")); });
+        window->reloadPage();
+        shown = layout();
+        EXPECT_TRUE(atTheZoom(shown))
+            << step.what << " after loading again: " << shown.toStdString();
+
+        if (step.pageZoom == 2.0) {
+            keepPictureAtTwiceTheZoom(*window, room);
+        }
+        EXPECT_TRUE(room.contains(window->frameGeometry())) << step.what;
+        for (const WindowButton which :
+             {WindowButton::Start, WindowButton::Restart, WindowButton::Cancel}) {
+            EXPECT_TRUE(window->rect().contains(window->button(which).geometry()))
+                << step.what << ", button " << static_cast<int>(which);
+        }
+    }
 }
 
 // The window goes away in the middle of a test: the test ends by itself and touches nothing of it.
